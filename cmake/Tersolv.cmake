@@ -1,0 +1,51 @@
+# Shared build settings of the Tersolv targets.
+
+# Warnings, standard and sanitizers for one target of ours.
+function(tersolv_target_options target)
+  target_compile_features(${target} PUBLIC cxx_std_20)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(TERSOLV_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+if(TERSOLV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# tersolv_library(NAME <name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+# One library per folder of src/, exported as tersolv::<name>. Headers are
+# included as "<folder>/<header>.h" from src/.
+function(tersolv_library)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(tersolv_${ARG_NAME} ${ARG_SOURCES})
+  add_library(tersolv::${ARG_NAME} ALIAS tersolv_${ARG_NAME})
+  target_include_directories(tersolv_${ARG_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(tersolv_${ARG_NAME} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  tersolv_target_options(tersolv_${ARG_NAME})
+endfunction()
+
+# tersolv_test(NAME <name> SOURCES ... LIBS ... [LABELS ...])
+# One GoogleTest executable, its tests registered with CTest one by one.
+function(tersolv_test)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${ARG_NAME} ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_include_directories(${ARG_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  tersolv_target_options(${ARG_NAME})
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  gtest_discover_tests(${ARG_NAME}
+    PROPERTIES LABELS "${ARG_LABELS}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# tersolv_bench(NAME <name> SOURCES ... LIBS ...)
+function(tersolv_bench)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${ARG_NAME} ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
+  tersolv_target_options(${ARG_NAME})
+endfunction()
