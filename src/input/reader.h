@@ -1,0 +1,64 @@
+// The worksheet reader: recognises the "Components" and "Ternary system"
+// layouts, checks every input row, converts it into a state point (T in K,
+// P in bar, liquid-water density in g/cm3, molalities in mol/kg), writes the
+// normalised input back and clears the result cells, and reports the outcome
+// (status 0..7, a message, the front end's caption and height).
+//
+// (Interface agreed between the reader, the driver and the shell; the
+// reader's implementer may add members but keeps these names.)
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/frontend.h"
+#include "link/link.h"
+#include "water/water.h"
+
+namespace tersolv::input {
+
+// Constants of solid NaCl, filled by the reader (see calc for their use).
+struct HaliteDataRecord {
+  double Values[7] = {0, 0, 0, 0, 0, 0, 0};
+};
+
+// The accepted points of the last read. Vectors are indexed from 1; element 0
+// is never used (kept so that point i is PointT[i], as the sheet numbers it).
+struct PointList {
+  std::int16_t SheetKind = 0;  // 0 unrecognised, 1 "Components", 2 "Ternary system"
+  std::int16_t PointCount = 0;
+  std::vector<double> PointT{0.0}, PointP{0.0}, PointRho{0.0}, PointMH2S{0.0}, PointMNaCl{0.0};
+};
+
+class WorksheetReader {
+ public:
+  // decimalSeparator: '.' or ',', the system's notation of numbers in cells.
+  WorksheetReader(link::Application& app, link::Frontend& frontend, water::WaterModel& water,
+                  char decimalSeparator);
+
+  // Reads DataSheet; returns the status and leaves it in ErrorCode.
+  std::int16_t ReadWorksheet(std::shared_ptr<link::Worksheet> DataSheet, bool ExtendedRange);
+  bool IsNumberText(const std::string& text) const;
+
+  // State of the last read.
+  PointList Points;
+  std::int16_t ErrorCode = 0;
+  std::string ErrorText;
+  std::int16_t LastPointCount = 0;
+  bool DecimalComma = false;
+  std::string WorkbookName;
+  std::string SheetName;
+  HaliteDataRecord HaliteData;
+  bool HaliteDataSet = false;
+  int CursorRow = 0, CursorColumn = 0;
+
+ private:
+  link::Application& app_;
+  link::Frontend& frontend_;
+  water::WaterModel& water_;
+  char decimalSeparator_;
+};
+
+}  // namespace tersolv::input
