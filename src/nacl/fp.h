@@ -1,0 +1,32 @@
+// Floating-point checks shared by the NaCl models (internal).
+#pragma once
+
+#include <cfenv>
+#include <cmath>
+#include <sstream>
+#include <string>
+
+#include "water/fp_check.h"
+
+namespace tersolv::nacl::detail {
+
+inline void ClearFlags() { std::feclearexcept(FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID); }
+
+[[noreturn]] inline void Fault(const std::string& what, const char* routine, double T) {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  std::ostringstream text;
+  text.precision(10);
+  text << what << " in " << routine << " at T = " << T << " K";
+  throw FloatingPointError(text.str());
+}
+
+// Returns `value`, or raises FloatingPointError when it is not finite or a
+// fault flag is set.
+inline double Checked(double value, const char* routine, double T) {
+  if (!std::isfinite(value) || std::fetestexcept(FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID)) {
+    Fault("floating-point fault", routine, T);
+  }
+  return value;
+}
+
+}  // namespace tersolv::nacl::detail
