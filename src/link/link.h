@@ -117,4 +117,15 @@ class Application {
   virtual void Quit() = 0;
 };
 
+// The notation of a number in a cell's text, shared by every backend: at most
+// 15 significant digits, no trailing zeros, exponent form "1E-10" or
+// "1.5E+20" where the value is very small or large (as printf's "%.15G"),
+// "-0" written as "0", and `decimalSeparator` ('.' or ',') in place of the
+// decimal point.
+std::string NumberText(double value, char decimalSeparator);
+
+// The decimal separator of the user's locale (std::locale("")), '.' when the
+// locale cannot be had.
+char SystemDecimalSeparator();
+
 }  // namespace tersolv::link
