@@ -17,6 +17,8 @@
 // tersolv::FloatingPointError.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "water/fp_check.h"
@@ -99,6 +101,36 @@ class WaterModel {
   void DielectricConstant();
   void BornFunctions();
   void SolventFunctionG();
+
+  // Switches the memo of SaturationPressure off or on (on by default); with
+  // it on, repeated calls at one temperature return the remembered result,
+  // bit for bit what a fresh evaluation gives.
+  void SetSaturationMemo(bool enabled);
+
+ private:
+  struct SaturationEntry {
+    double T = 0;
+    double Psat = 0;
+    double RhoVapour = 0;
+    double RhoLiquid = 0;
+  };
+  static constexpr std::size_t kSaturationMemoSize = 4;
+  std::array<SaturationEntry, kSaturationMemoSize> saturationMemo_{};
+  std::size_t saturationMemoUsed_ = 0;
+  std::size_t saturationMemoNext_ = 0;
+  bool saturationMemoOn_ = true;
+
+  // The entry that WaterDensity itself completed last. A cache hit needs the
+  // state record to still hold exactly this entry, so that values written
+  // into the record by WaterProperties or restored by IdealGasGibbsEnergy are
+  // never mistaken for a density of the requested branch.
+  struct DensityEntry {
+    double T = 0;
+    double P = 0;
+    double Density = 0;
+    std::int16_t Phase = -1;
+  };
+  DensityEntry densityEntry_{};
 };
 
 }  // namespace tersolv::water
