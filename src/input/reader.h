@@ -55,6 +55,17 @@ class WorksheetReader {
   int CursorRow = 0, CursorColumn = 0;
 
  private:
+  // The cell cursor: the next-row and next-cell steps; both read the cell
+  // they move to into cell_.
+  void NextRow(link::Worksheet& sheet);
+  void NextCell(link::Worksheet& sheet);
+  // Converts a text that IsNumberText accepted into a number; a number too
+  // large for a double raises std::overflow_error (status 1).
+  double ToNumber(const std::string& text) const;
+  std::int16_t ReadRows(link::Worksheet& sheet, bool ExtendedRange);
+  std::int16_t ReadPressure(double T, double& P);
+
+  std::string cell_;
   link::Application& app_;
   link::Frontend& frontend_;
   water::WaterModel& water_;

@@ -1,0 +1,292 @@
+#include "input/reader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace tersolv::input {
+namespace {
+
+constexpr double kZeroCelsius = 273.15;      // K
+constexpr double kMaxCelsius = 325.0;        // upper temperature limit, C
+constexpr double kMaxPressure = 1000.0;      // bar
+constexpr double kMinDensity = 0.322;        // g/cm3, critical density of water
+constexpr std::int16_t kMaxPoints = 32767;  // points of one sheet
+
+// Constants of solid NaCl: G0 (J/mol), S0 (J/(mol K)), V0 (J/bar), and the
+// heat-capacity coefficients a, b, c, d of Cp = a + b T + c/T^2 + d T^2.
+constexpr double kHaliteData[7] = {-384160.0, 72.132, 2.7015, 44.6, 0.032, 0.0, 0.0};
+
+const char* const kStatusText[8] = {"",
+                                    "Unexpected error",
+                                    "Format error or incorrect keyword",
+                                    "Unrecognized worksheet",
+                                    "T/P/D value(s) out of range",
+                                    "Saturation vapor pressure does not exist",
+                                    "Illegal value of m(H2S)",
+                                    "Illegal value of m(NaCl)"};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& text) {
+  std::size_t first = 0, last = text.size();
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A status of the reader: ends the reading at the cursor's cell.
+struct Rejected {
+  std::int16_t Status;
+};
+
+}  // namespace
+
+WorksheetReader::WorksheetReader(link::Application& app, link::Frontend& frontend, water::WaterModel& water,
+                                 char decimalSeparator)
+    : app_(app), frontend_(frontend), water_(water), decimalSeparator_(decimalSeparator) {}
+
+bool WorksheetReader::IsNumberText(const std::string& text) const {
+  const char separator = decimalSeparator_ == ',' ? ',' : '.';
+  const char other = separator == ',' ? '.' : ',';
+  if (text.find(other) != std::string::npos) return false;
+  const std::string t = Trim(text);
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+  if (i < t.size() && t[i] == separator) {
+    ++i;
+    while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t exponentDigits = 0;
+    while (i < t.size() && IsDigit(t[i])) ++i, ++exponentDigits;
+    if (exponentDigits == 0) return false;
+  }
+  return i == t.size();
+}
+
+double WorksheetReader::ToNumber(const std::string& text) const {
+  std::string t = Trim(text);
+  const char separator = decimalSeparator_ == ',' ? ',' : '.';
+  std::replace(t.begin(), t.end(), separator, '.');
+  bool negative = false;
+  if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+    negative = t[0] == '-';
+    t.erase(0, 1);
+  }
+  double value = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // Too large for a double, or so small that it is 0: tell them apart by
+    // the decimal exponent of the leading significant digit.
+    const std::size_t e = t.find_first_of("eE");
+    const std::string mantissa = t.substr(0, e);
+    long exponent = 0;
+    if (e != std::string::npos) {
+      const std::string ex = t.substr(e + 1);
+      const bool negativeExponent = !ex.empty() && ex[0] == '-';
+      // Exponents beyond a few thousand all mean the same here.
+      std::size_t digits = ex.find_first_not_of("+-");
+      exponent = ex.size() - digits > 6 ? 1000000 : std::stol(ex.substr(digits));
+      if (negativeExponent) exponent = -exponent;
+    }
+    const std::size_t point = mantissa.find('.');
+    std::string digits = mantissa;
+    if (point != std::string::npos) digits.erase(point, 1);
+    const long beforePoint = static_cast<long>(point == std::string::npos ? mantissa.size() : point);
+    const long first = static_cast<long>(digits.find_first_of("123456789"));
+    if (exponent + beforePoint - first - 1 > 0) throw std::overflow_error("number too large: " + text);
+    value = 0;
+  } else if (ec != std::errc() || end != t.data() + t.size()) {
+    throw std::invalid_argument("not a number: " + text);
+  }
+  if (!std::isfinite(value)) throw std::overflow_error("number too large: " + text);
+  return negative ? -value : value;
+}
+
+void WorksheetReader::NextRow(link::Worksheet& sheet) {
+  ++CursorRow;
+  CursorColumn = 0;
+  NextCell(sheet);
+}
+
+void WorksheetReader::NextCell(link::Worksheet& sheet) {
+  ++CursorColumn;
+  cell_ = sheet.CellText(CursorRow, CursorColumn);
+}
+
+std::int16_t WorksheetReader::ReadPressure(double T, double& P) {
+  const std::string text = Lower(Trim(cell_));
+  bool keyword = text == "sat" || text == "0";
+  bool atLeastOneBar = text == "0";
+  if (!keyword) {
+    if (!IsNumberText(text)) return 2;
+    const double p = ToNumber(text);  // MPa
+    if (p == 0) {
+      keyword = true;
+      atLeastOneBar = true;
+    } else if (p < 0) {
+      return 4;
+    } else {
+      P = 10.0 * p;
+      return 0;
+    }
+  }
+  if (T > water::kCriticalTemperature) return 5;
+  double rhoVapour = 0, rhoLiquid = 0;
+  P = water_.SaturationPressure(T, rhoVapour, rhoLiquid);
+  // A saturation pressure that the solver cannot find (it reports failure by
+  // a value <= 0) does not exist for this row either; taking 1 bar for "0"
+  // would hide it.
+  if (!(P > 0)) return 5;
+  if (atLeastOneBar && P < 1.0) P = 1.0;
+  return 0;
+}
+
+std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRange) {
+  const int kind = Points.SheetKind;
+  // Title row: nothing in it is checked.
+  NextRow(sheet);
+  if (cell_.empty()) NextCell(sheet);
+  HaliteDataSet = true;
+  std::copy(std::begin(kHaliteData), std::end(kHaliteData), HaliteData.Values);
+
+  // Header rows.
+  const int headerColumns = kind == 1 ? 2 : 4;
+  NextRow(sheet);
+  if (cell_ != (kind == 1 ? "Conditions" : "System definitions")) return 2;
+  while (CursorColumn < headerColumns) {
+    NextCell(sheet);
+    if (!cell_.empty()) return 2;
+  }
+  static const char* const kHeaders[4] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
+  NextRow(sheet);
+  for (int c = 0; c < headerColumns; ++c) {
+    if (c > 0) NextCell(sheet);
+    if (cell_ != kHeaders[c]) return 2;
+  }
+
+  // Data rows.
+  Points.PointCount = 0;
+  Points.PointT.assign(1, 0.0);
+  Points.PointP.assign(1, 0.0);
+  Points.PointRho.assign(1, 0.0);
+  if (kind == 2) {
+    Points.PointMH2S.assign(1, 0.0);
+    Points.PointMNaCl.assign(1, 0.0);
+  }
+  for (;;) {
+    NextRow(sheet);
+    if (cell_.empty()) return 0;
+    if (!IsNumberText(cell_)) return 2;
+    const double t = ToNumber(cell_);
+    if (!ExtendedRange && !(t >= 0 && t <= kMaxCelsius)) return 4;
+    const double T = t + kZeroCelsius;
+
+    NextCell(sheet);
+    double P = 0;
+    if (std::int16_t status = ReadPressure(T, P)) return status;
+    if (!ExtendedRange && P > kMaxPressure) return 4;
+
+    const double rho = water_.WaterDensity(T, P, water::kLiquidPhase);
+    if (!(rho >= kMinDensity)) return 4;
+
+    double molality[2] = {0, 0};
+    for (int k = 0; k < 2 && kind == 2; ++k) {
+      NextCell(sheet);
+      const std::string text = Trim(cell_);
+      if (text.empty()) continue;
+      if (!IsNumberText(text)) return 2;
+      molality[k] = ToNumber(text);
+      if (molality[k] < 0) return k == 0 ? 6 : 7;
+    }
+
+    if (Points.PointCount == kMaxPoints) throw std::overflow_error("more than 32767 points");
+    ++Points.PointCount;
+    Points.PointT.push_back(T);
+    Points.PointP.push_back(P);
+    Points.PointRho.push_back(rho);
+    if (kind == 2) {
+      Points.PointMH2S.push_back(molality[0]);
+      Points.PointMNaCl.push_back(molality[1]);
+    }
+
+    const int row = CursorRow;
+    sheet.WriteNumber(row, 1, T - kZeroCelsius);
+    sheet.WriteNumber(row, 2, P * 0.1);
+    if (kind == 2) {
+      sheet.WriteNumber(row, 3, molality[0]);
+      sheet.WriteNumber(row, 4, molality[1]);
+    }
+    sheet.ClearContents(row, 2 * kind + 1, 2 * kind + 8);
+    if (kind == 2) sheet.SetFontColor(row, 2 * kind + 1, 2 * kind + 8, link::RgbColor(0, 0, 0));
+  }
+}
+
+std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> DataSheet, bool ExtendedRange) {
+  // Failures up to here are not turned into a status: they reach the caller.
+  ErrorCode = 0;
+  DecimalComma = link::NumberText(0.1, decimalSeparator_).find(',') != std::string::npos;
+  WorkbookName = app_.ActiveWorkbookName();
+  SheetName = app_.ActiveSheetName();
+  frontend_.WatchSheet(DataSheet);
+  frontend_.SetChanged(false);
+  frontend_.SetCaption("Reading data...");
+  CursorRow = 0;
+  CursorColumn = 0;
+
+  std::int16_t status = 0;
+  Points.SheetKind = 0;
+  try {
+    if (!DataSheet) throw link::LinkError(link::kNotAWorksheet, "No data sheet");
+    const std::string name = DataSheet->Name();
+    Points.SheetKind = name == "Components" ? 1 : name == "Ternary system" ? 2 : 0;
+    status = Points.SheetKind == 0 ? 3 : ReadRows(*DataSheet, ExtendedRange);
+  } catch (const std::exception&) {
+    status = 1;  // any run-time error: link failure, floating-point fault, overflow
+  }
+
+  if (status == 0 && Points.PointCount != LastPointCount) {
+    LastPointCount = Points.PointCount;
+    frontend_.ShowMessage(link::MessageIcon::Information,
+                          "Number of points: " + std::string(" ") + std::to_string(Points.PointCount));
+  }
+
+  ErrorCode = status;
+  ErrorText = kStatusText[status];
+  if (status != 0) {
+    const int kind = Points.SheetKind;
+    if (CursorRow > 4 && kind != 0) {
+      try {
+        DataSheet->ClearContents(CursorRow, 2 * kind + 1, 2 * kind + 8);
+      } catch (const std::exception&) {
+        // The status already tells of the failure; the message below shows it.
+      }
+    }
+    frontend_.SetExpanded(false);
+    frontend_.SetCaption("Tersolv");
+    frontend_.ShowMessage(link::MessageIcon::Error, "Row=" + std::to_string(CursorRow) + ", Col=" +
+                                                        std::to_string(CursorColumn) + ": " + ErrorText);
+  } else {
+    frontend_.SetCaption("Tersolv: " + DataSheet->Name());
+    frontend_.SetExpanded(true);
+  }
+  frontend_.ProcessEvents();
+  return status;
+}
+
+}  // namespace tersolv::input
