@@ -131,12 +131,12 @@ double H2SPressure(double T, double Rho, double R) {
   return Checked(Rho * R * T * (1 + delta * r.PhiD), "H2SPressure", T, Rho);
 }
 
-double H2SMolarDensity(double T, double P) {
+double H2SMolarDensity(double T, double P, int MaxPasses) {
   double rho = H2SStartDensity(T, P);
   ClearFlags();
   const TauPowers tau(kH2SCriticalTemperature / T);
   const double RT = kGasConstantBar * T;
-  for (int pass = 0; pass < kMaxDensityPasses; ++pass) {
+  for (int pass = 0; pass < MaxPasses; ++pass) {
     const double delta = rho / kH2SCriticalDensity;
     const ResidualHelmholtz r = Residual(tau, delta);
     const double residual = rho * RT * (1 + delta * r.PhiD) - P;
@@ -156,7 +156,7 @@ double H2SMolarDensity(double T, double P) {
     }
   }
   throw FloatingPointError("density of H2S not converged after " +
-                           std::to_string(kMaxDensityPasses) + " passes" + PointText(T, P));
+                           std::to_string(MaxPasses) + " passes" + PointText(T, P));
 }
 
 H2SPure H2SPureState(double T, double P) {

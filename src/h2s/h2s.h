@@ -61,8 +61,9 @@ ResidualHelmholtz H2SResidual(double Tau, double Delta);
 double H2SStartDensity(double T, double P);
 
 // Molar density of pure H2S at (T, P), mol/cm3 (damped Newton iteration on
-// pressure to |dP/P| < 1e-7). Raises FloatingPointError at the pass cap.
-double H2SMolarDensity(double T, double P);
+// pressure to |dP/P| < 1e-7). Raises FloatingPointError when MaxPasses passes
+// did not converge.
+double H2SMolarDensity(double T, double P, int MaxPasses = kMaxDensityPasses);
 
 // Pressure (bar) of pure H2S at (T, molar density rho in mol/cm3) with gas
 // constant R in cm3 bar/(mol K).

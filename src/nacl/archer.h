@@ -10,6 +10,8 @@
 // T >= 650 K raises tersolv::FloatingPointError, never NaN.
 #pragma once
 
+#include "water/fp_check.h"
+
 namespace tersolv::nacl {
 
 struct ArcherResults {

@@ -5,6 +5,8 @@
 // Units: T in K, P in bar, energies J/mol.
 #pragma once
 
+#include "water/fp_check.h"
+
 namespace tersolv::nacl {
 
 // The seven constants of solid NaCl, in the order the worksheet reader fills
