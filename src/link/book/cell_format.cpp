@@ -1,0 +1,78 @@
+#include "link/book/cell_format.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace tersolv::link::book {
+
+std::string FormatNumber(double value, char decimalSeparator) {
+  if (!std::isfinite(value)) throw std::invalid_argument("FormatNumber: value is not finite");
+  if (value == 0.0) return "0";  // also for -0
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (ec != std::errc()) throw std::invalid_argument("FormatNumber: cannot format value");
+  std::string text(buffer, end);
+  if (decimalSeparator != '.') {
+    for (char& c : text)
+      if (c == '.') c = decimalSeparator;
+  }
+  return text;
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (*first == '+') ++first;  // from_chars does not take a plus sign
+  if (first == last) return std::nullopt;
+  // Only digits, sign, point and exponent: rules out "nan", "inf" and hex forms.
+  for (const char* p = first; p != last; ++p) {
+    const char c = *p;
+    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+      return std::nullopt;
+  }
+  double value = 0.0;
+  auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  if (ec != std::errc() || end != last || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+int ColumnNumber(std::string_view letters) {
+  if (letters.empty() || letters.size() > 3) return 0;
+  int column = 0;
+  for (char c : letters) {
+    if (c < 'A' || c > 'Z') return 0;
+    column = column * 26 + (c - 'A' + 1);
+  }
+  return column <= kMaxColumns ? column : 0;
+}
+
+std::string ColumnLetters(int column) {
+  std::string letters;
+  while (column > 0) {
+    const int digit = (column - 1) % 26;
+    letters.insert(letters.begin(), static_cast<char>('A' + digit));
+    column = (column - 1) / 26;
+  }
+  return letters;
+}
+
+std::optional<CellAddress> ParseCellReference(std::string_view reference) {
+  std::size_t split = 0;
+  while (split < reference.size() && reference[split] >= 'A' && reference[split] <= 'Z') ++split;
+  const int column = ColumnNumber(reference.substr(0, split));
+  const std::string_view digits = reference.substr(split);
+  if (column == 0 || digits.empty() || digits.size() > 7 || digits[0] == '0') return std::nullopt;
+  int row = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    row = row * 10 + (c - '0');
+  }
+  if (row > kMaxRows) return std::nullopt;
+  return CellAddress{row, column};
+}
+
+std::string CellReference(int row, int column) { return ColumnLetters(column) + std::to_string(row); }
+
+}  // namespace tersolv::link::book

@@ -1,0 +1,256 @@
+// .csv workbooks: one sheet, line n = row n, field m = column m (RFC 4180:
+// comma-separated, fields with commas, quotes or line breaks in double quotes,
+// a quote doubled inside them), UTF-8. A field that reads completely as a
+// number in C notation is a number; anything else is text.
+#include <algorithm>
+
+#include "link/book/book_file.h"
+#include "link/book/cell_format.h"
+
+namespace tersolv::link::book {
+namespace {
+
+struct CsvCell {
+  std::string Text;  // as written when not a number
+  double Number = 0.0;
+  bool IsNumber = false;
+};
+
+bool ValidUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t extra = 0;
+    unsigned code = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1, code = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, code = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, code = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= s.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      code = (code << 6) | (d & 0x3F);
+    }
+    const unsigned minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+class CsvSheet final : public BookSheet {
+ public:
+  CsvSheet(std::string name, std::shared_ptr<BookState> state) : BookSheet(std::move(state)), name_(std::move(name)) {}
+
+  std::string Name() const override { return name_; }
+  int LastRow() const override { return static_cast<int>(rows_.size()); }
+  int LastColumn(int row) const override {
+    if (row < 1 || row > LastRow()) return 0;
+    return static_cast<int>(rows_[static_cast<std::size_t>(row - 1)].size());
+  }
+
+  void Parse(std::string_view data, const std::string& displayName, std::uint64_t maxCells);
+  std::string Serialize() const;
+  bool Crlf() const { return crlf_; }
+
+ protected:
+  std::string Text(int row, int column) const override {
+    const CsvCell* cell = Find(row, column);
+    if (!cell) return "";
+    return cell->IsNumber ? FormatNumber(cell->Number, State().DecimalSeparator) : cell->Text;
+  }
+  void PutNumber(int row, int column, double value) override {
+    CsvCell& cell = Obtain(row, column);
+    cell.Text.clear();
+    cell.Number = value;
+    cell.IsNumber = true;
+  }
+  void PutText(int row, int column, const std::string& text) override {
+    CsvCell& cell = Obtain(row, column);
+    cell.Text = text;
+    cell.IsNumber = false;
+    Trim(row);
+  }
+  void Clear(int row, int firstColumn, int lastColumn) override {
+    if (row > LastRow()) return;
+    auto& cells = rows_[static_cast<std::size_t>(row - 1)];
+    for (int c = firstColumn; c <= lastColumn && c <= static_cast<int>(cells.size()); ++c)
+      cells[static_cast<std::size_t>(c - 1)] = CsvCell{};
+    Trim(row);
+  }
+  void Color(int, int, int, Rgb color) override {
+    if (color != 0) ++State().MarkedCellsNotStored;
+  }
+
+ private:
+  const CsvCell* Find(int row, int column) const {
+    if (row > LastRow()) return nullptr;
+    const auto& cells = rows_[static_cast<std::size_t>(row - 1)];
+    return column > static_cast<int>(cells.size()) ? nullptr : &cells[static_cast<std::size_t>(column - 1)];
+  }
+  CsvCell& Obtain(int row, int column) {
+    if (row > LastRow()) rows_.resize(static_cast<std::size_t>(row));
+    auto& cells = rows_[static_cast<std::size_t>(row - 1)];
+    if (column > static_cast<int>(cells.size())) cells.resize(static_cast<std::size_t>(column));
+    return cells[static_cast<std::size_t>(column - 1)];
+  }
+  // Drops empty cells at the end of a row and empty rows at the end.
+  void Trim(int row) {
+    auto& cells = rows_[static_cast<std::size_t>(row - 1)];
+    while (!cells.empty() && !cells.back().IsNumber && cells.back().Text.empty()) cells.pop_back();
+    while (!rows_.empty() && rows_.back().empty()) rows_.pop_back();
+  }
+
+  std::string name_;
+  std::vector<std::vector<CsvCell>> rows_;
+  bool crlf_ = false;
+  bool bom_ = false;
+};
+
+CsvCell MakeCell(std::string text, bool quoted) {
+  CsvCell cell;
+  if (!quoted) {
+    if (auto number = ParseNumber(text)) {
+      cell.Number = *number;
+      cell.IsNumber = true;
+      return cell;
+    }
+  }
+  cell.Text = std::move(text);
+  return cell;
+}
+
+void CsvSheet::Parse(std::string_view data, const std::string& displayName, std::uint64_t maxCells) {
+  const auto fail = [&](const std::string& why) {
+    throw LinkError(kFileError, "\"" + displayName + "\" is not a readable .csv file: " + why);
+  };
+  if (data.size() >= 3 && data.substr(0, 3) == "\xEF\xBB\xBF") {
+    bom_ = true;
+    data.remove_prefix(3);
+  }
+  if (data.find('\0') != std::string_view::npos) fail("it holds binary data (NUL bytes)");
+  if (!ValidUtf8(data)) fail("it is not UTF-8 text");
+  crlf_ = data.find("\r\n") != std::string_view::npos;
+
+  std::uint64_t cells = 0;
+  std::vector<CsvCell> row;
+  std::string field;
+  bool quoted = false;
+  std::size_t line = 1;
+  std::size_t i = 0;
+  const auto endField = [&] {
+    if (++cells > maxCells) fail("more than " + std::to_string(maxCells) + " cells");
+    row.push_back(MakeCell(std::move(field), quoted));
+    field.clear();
+    quoted = false;
+  };
+  const auto endRow = [&] {
+    endField();
+    if (rows_.size() >= static_cast<std::size_t>(kMaxRows)) fail("more than " + std::to_string(kMaxRows) + " lines");
+    if (row.size() > static_cast<std::size_t>(kMaxColumns))
+      fail("line " + std::to_string(line) + " has more than " + std::to_string(kMaxColumns) + " fields");
+    rows_.push_back(std::move(row));
+    row.clear();
+    ++line;
+  };
+  while (i < data.size()) {
+    const char c = data[i];
+    if (c == '"' && field.empty() && !quoted) {
+      // A quoted field: up to the closing quote, "" standing for one quote.
+      quoted = true;
+      const std::size_t startLine = line;
+      ++i;
+      for (;;) {
+        if (i >= data.size()) fail("a quoted field that starts in line " + std::to_string(startLine) + " never ends");
+        if (data[i] == '"') {
+          if (i + 1 < data.size() && data[i + 1] == '"') {
+            field += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        if (data[i] == '\n') ++line;
+        field += data[i++];
+      }
+      if (i < data.size() && data[i] != ',' && data[i] != '\n' && data[i] != '\r')
+        fail("text after a closing quote in line " + std::to_string(line));
+      continue;
+    }
+    if (c == ',') {
+      endField();
+      ++i;
+    } else if (c == '\r' || c == '\n') {
+      endRow();
+      i += (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ? 2 : 1;
+    } else {
+      field += c;
+      ++i;
+    }
+  }
+  if (!field.empty() || quoted || !row.empty()) endRow();
+  for (auto& cells : rows_)
+    while (!cells.empty() && !cells.back().IsNumber && cells.back().Text.empty()) cells.pop_back();
+  while (!rows_.empty() && rows_.back().empty()) rows_.pop_back();
+}
+
+std::string QuoteField(const std::string& text) {
+  const bool needs = text.find_first_of(",\"\r\n") != std::string::npos ||
+                     (!text.empty() && (text.front() == ' ' || text.back() == ' ')) || ParseNumber(text);
+  if (!needs) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string CsvSheet::Serialize() const {
+  std::string out = bom_ ? "\xEF\xBB\xBF" : "";
+  const char* eol = crlf_ ? "\r\n" : "\n";
+  for (const auto& cells : rows_) {
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      if (k) out += ',';
+      out += cells[k].IsNumber ? FormatNumber(cells[k].Number) : QuoteField(cells[k].Text);
+    }
+    out += eol;
+  }
+  return out;
+}
+
+class CsvFile final : public BookFile {
+ public:
+  CsvFile(std::string bytes, const std::string& displayName, const std::string& sheetName,
+          std::shared_ptr<BookState> state, const Limits& limits)
+      : sheet_(std::make_shared<CsvSheet>(sheetName, std::move(state))) {
+    sheet_->Parse(bytes, displayName, limits.MaxCells);
+  }
+  int SheetCount() const override { return 1; }
+  std::string SheetName(int) const override { return sheet_->Name(); }
+  std::shared_ptr<BookSheet> Sheet(int) override { return sheet_; }
+  int ActiveSheetIndex() const override { return 0; }
+  std::string Serialize() override { return sheet_->Serialize(); }
+
+ private:
+  std::shared_ptr<CsvSheet> sheet_;
+};
+
+}  // namespace
+
+std::unique_ptr<BookFile> OpenCsv(std::string bytes, const std::string& displayName, const std::string& sheetName,
+                                  std::shared_ptr<BookState> state, const Limits& limits) {
+  return std::make_unique<CsvFile>(std::move(bytes), displayName, sheetName, std::move(state), limits);
+}
+
+}  // namespace tersolv::link::book

@@ -1,0 +1,32 @@
+// Writes a new .xlsx workbook from a plain description: sheets with values,
+// text and formulas, bold rows, column widths and merged cells. Builds the
+// template workbook, the bundled example and test files.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tersolv::link::book {
+
+// An empty cell, a number or a text.
+using NewValue = std::variant<std::monostate, double, std::string>;
+
+struct NewSheet {
+  std::string Name;
+  std::vector<std::vector<NewValue>> Rows;  // Rows[0] is row 1, Rows[0][0] cell A1
+  std::map<std::string, std::string> Formulas;  // "B20" -> "SUM(A4:A10)" (no "=")
+  std::set<int> BoldRows;                       // row numbers
+  std::vector<double> ColumnWidths;             // characters, from column 1; 0 = default
+  std::vector<std::string> Merges;              // "A1:L1"
+  std::map<std::string, int> NumberFormats;     // "C4" -> built-in format id (e.g. 2 = "0.00")
+};
+
+// The bytes of an .xlsx file with these sheets; `activeSheet` from 0.
+std::string WriteNewWorkbook(const std::vector<NewSheet>& sheets, int activeSheet = 0);
+// The same, into a file (replaced safely if it exists).
+void WriteNewWorkbookFile(const std::string& path, const std::vector<NewSheet>& sheets, int activeSheet = 0);
+
+}  // namespace tersolv::link::book

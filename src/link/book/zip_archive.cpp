@@ -1,0 +1,215 @@
+#include "link/book/zip_archive.h"
+
+#include <zip.h>
+
+#include <cstring>
+
+#include "link/link.h"
+
+namespace tersolv::link::book {
+namespace {
+
+// Deflate level of written entries: level 6 costs little more time than 1
+// for the small parts we write and keeps files close to other producers'.
+constexpr zip_uint32_t kDeflateLevel = 6;
+
+std::string ZipErrorText(zip_error_t* error) {
+  const char* text = zip_error_strerror(error);
+  return text ? text : "unknown zip error";
+}
+
+}  // namespace
+
+ZipArchive::ZipArchive(std::string bytes, const std::string& displayName, const Limits& limits)
+    : bytes_(std::move(bytes)), displayName_(displayName), limits_(limits) {
+  const auto fail = [&](const std::string& why) {
+    throw LinkError(kFileError, "\"" + displayName_ + "\" is not a readable .xlsx workbook: " + why);
+  };
+  if (bytes_.size() >= 8 && std::memcmp(bytes_.data(), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0)
+    fail("it is either password-protected (encrypted) or in the old binary .xls format");
+  if (bytes_.size() < 4 || bytes_.compare(0, 2, "PK") != 0) fail("it is not a zip package");
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &error);
+  if (!source) fail(ZipErrorText(&error));
+  archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+  if (!archive_) {
+    zip_source_free(source);
+    const std::string why = ZipErrorText(&error);
+    zip_error_fini(&error);
+    fail("damaged or truncated zip package (" + why + ")");
+  }
+  zip_error_fini(&error);
+  const zip_int64_t count = zip_get_num_entries(archive_, 0);
+  if (count < 0 || static_cast<std::uint64_t>(count) > limits_.MaxEntries)
+    fail("it has " + std::to_string(count) + " entries, more than " + std::to_string(limits_.MaxEntries));
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t st;
+    if (zip_stat_index(archive_, static_cast<zip_uint64_t>(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
+      fail("an entry of the zip directory cannot be read");
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+      fail("it is encrypted");
+    names_.emplace_back(st.name);
+    index_[st.name] = static_cast<std::uint64_t>(i);
+  }
+}
+
+ZipArchive::~ZipArchive() {
+  if (archive_) zip_discard(archive_);
+}
+
+bool ZipArchive::Has(const std::string& name) const { return index_.count(name) != 0; }
+
+std::string ZipArchive::Read(const std::string& name) {
+  const auto fail = [&](const std::string& why) {
+    throw LinkError(kFileError, "\"" + displayName_ + "\": part " + name + " " + why);
+  };
+  auto it = index_.find(name);
+  if (it == index_.end()) fail("is missing");
+  zip_stat_t st;
+  if (zip_stat_index(archive_, it->second, 0, &st) != 0) fail("cannot be read");
+  const std::uint64_t limit = std::min(limits_.MaxPartBytes, limits_.MaxUnpackedBytes - unpacked_);
+  if ((st.valid & ZIP_STAT_SIZE) && st.size > limit)
+    fail("unpacks to " + std::to_string(st.size) + " bytes, more than the " + std::to_string(limit) +
+         " allowed (a damaged or hostile file?)");
+  zip_file_t* file = zip_fopen_index(archive_, it->second, 0);
+  if (!file) fail(std::string("cannot be unpacked: ") + zip_strerror(archive_));
+  std::string data;
+  data.resize(static_cast<std::size_t>((st.valid & ZIP_STAT_SIZE) ? st.size : 0));
+  std::size_t done = 0;
+  for (;;) {
+    if (done == data.size()) {
+      // The directory may understate the size: read on, but never past the limit.
+      if (data.size() >= limit) {
+        char probe;
+        const zip_int64_t n = zip_fread(file, &probe, 1);
+        if (n != 0) {
+          zip_fclose(file);
+          fail("unpacks to more than the " + std::to_string(limit) + " bytes allowed (a damaged or hostile file?)");
+        }
+        break;
+      }
+      data.resize(std::min<std::uint64_t>(limit, std::max<std::size_t>(data.size() * 2, 65536)));
+    }
+    const zip_int64_t n = zip_fread(file, data.data() + done, data.size() - done);
+    if (n < 0) {
+      const std::string why = zip_file_strerror(file);
+      zip_fclose(file);
+      fail("is damaged (" + why + ")");
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  const int closed = zip_fclose(file);
+  if (closed != 0) fail("is damaged (checksum)");
+  data.resize(done);
+  unpacked_ += done;
+  return data;
+}
+
+std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced,
+                              const std::set<std::string>& removed) {
+  const auto fail = [&](const std::string& why) {
+    throw LinkError(kFileError, "Cannot write the package of \"" + displayName_ + "\": " + why);
+  };
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* sink = zip_source_buffer_create(nullptr, 0, 0, &error);
+  if (!sink) fail(ZipErrorText(&error));
+  zip_source_keep(sink);
+  zip_t* out = zip_open_from_source(sink, ZIP_TRUNCATE, &error);
+  if (!out) {
+    zip_source_free(sink);
+    fail(ZipErrorText(&error));
+  }
+  const auto abandon = [&](const std::string& why) {
+    zip_discard(out);
+    zip_source_free(sink);
+    fail(why);
+  };
+  const auto addBuffer = [&](const std::string& name, const std::string& data) {
+    zip_source_t* source = zip_source_buffer(out, data.data(), data.size(), 0);
+    if (!source) abandon(zip_strerror(out));
+    const zip_int64_t index = zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    if (index < 0) {
+      zip_source_free(source);
+      abandon(zip_strerror(out));
+    }
+    zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel);
+  };
+  for (const std::string& name : names_) {
+    if (removed.count(name)) continue;
+    if (auto r = replaced.find(name); r != replaced.end()) {
+      addBuffer(name, r->second);
+      continue;
+    }
+    // Whole entry from the original archive: copied without unpacking.
+    zip_source_t* source = zip_source_zip(out, archive_, index_.at(name), 0, 0, -1);
+    if (!source) abandon(zip_strerror(out));
+    if (zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+      zip_source_free(source);
+      abandon(zip_strerror(out));
+    }
+  }
+  for (const auto& [name, data] : replaced)
+    if (!index_.count(name)) addBuffer(name, data);
+  if (zip_close(out) != 0) abandon(zip_strerror(out));
+
+  std::string bytes;
+  zip_stat_t st;
+  if (zip_source_stat(sink, &st) != 0 || zip_source_open(sink) != 0) {
+    zip_source_free(sink);
+    fail("cannot read the new package back");
+  }
+  bytes.resize(static_cast<std::size_t>(st.size));
+  const zip_int64_t n = zip_source_read(sink, bytes.data(), bytes.size());
+  zip_source_close(sink);
+  zip_source_free(sink);
+  if (n < 0 || static_cast<std::size_t>(n) != bytes.size()) fail("cannot read the new package back");
+  return bytes;
+}
+
+}  // namespace tersolv::link::book
+
+namespace tersolv::link::book {
+
+std::string WriteNewZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* sink = zip_source_buffer_create(nullptr, 0, 0, &error);
+  zip_source_keep(sink);
+  zip_t* out = zip_open_from_source(sink, ZIP_TRUNCATE, &error);
+  if (!out) {
+    zip_source_free(sink);
+    throw LinkError(kFileError, "Cannot create a zip package: " + ZipErrorText(&error));
+  }
+  for (const auto& [name, data] : entries) {
+    zip_source_t* source = zip_source_buffer(out, data.data(), data.size(), 0);
+    const zip_int64_t index = source ? zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
+    if (index < 0) {
+      if (source) zip_source_free(source);
+      zip_discard(out);
+      zip_source_free(sink);
+      throw LinkError(kFileError, "Cannot create a zip package");
+    }
+    zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel);
+  }
+  if (zip_close(out) != 0) {
+    zip_discard(out);
+    zip_source_free(sink);
+    throw LinkError(kFileError, "Cannot create a zip package");
+  }
+  zip_stat_t st;
+  std::string bytes;
+  if (zip_source_stat(sink, &st) == 0 && zip_source_open(sink) == 0) {
+    bytes.resize(static_cast<std::size_t>(st.size));
+    const zip_int64_t n = zip_source_read(sink, bytes.data(), bytes.size());
+    zip_source_close(sink);
+    if (n < 0 || static_cast<std::size_t>(n) != bytes.size()) bytes.clear();
+  }
+  zip_source_free(sink);
+  if (bytes.empty()) throw LinkError(kFileError, "Cannot create a zip package");
+  return bytes;
+}
+
+}  // namespace tersolv::link::book
