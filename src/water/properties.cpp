@@ -2,6 +2,7 @@
 // one state point: dielectric constant (IAPWS R8-97), Born functions and the
 // HKF solvent function g (Shock et al., Geochim. Cosmochim. Acta 56 (1992)
 // 1145).
+#include <array>
 #include <cmath>
 
 #include "water/coefficients.h"
@@ -73,14 +74,29 @@ void WaterModel::DielectricConstant() {
   const double theta = T / kCriticalTemperature;
   const double harrisAlder = std::pow(theta * (kCriticalTemperature / kHarrisAlderTemperature) - 1.0,
                                       -coef::kDielectricQ);
+  // (Tc/T)^(j/4) from the square and fourth roots and integer powers of Tc/T;
+  // delta^i by repeated multiplication.
+  const double u = 1.0 / theta;
+  const double uHalf = std::sqrt(u);
+  const double uQuarter = std::sqrt(uHalf);
+  const std::array<double, 4> uFraction = {1.0, uQuarter, uHalf, uHalf * uQuarter};
+  std::array<double, 11> uPow{};
+  std::array<double, 11> deltaPow{};
+  uPow[0] = 1.0;
+  deltaPow[0] = 1.0;
+  for (std::size_t k = 1; k < uPow.size(); ++k) {
+    uPow[k] = uPow[k - 1] * u;
+    deltaPow[k] = deltaPow[k - 1] * delta;
+  }
   double sum = 0;   // sum N_k delta^i theta^-j
   double sumD = 0;  // sum N_k i delta^(i-1) theta^-j
   for (std::size_t k = 0; k < coef::kDielectricI.size(); ++k) {
-    const int i = coef::kDielectricI[k];
-    const double thetaPow = std::pow(theta, -coef::kDielectricJ4[k] / 4.0);
+    const auto i = static_cast<std::size_t>(coef::kDielectricI[k]);
+    const auto j4 = static_cast<std::size_t>(coef::kDielectricJ4[k]);
+    const double thetaPow = uPow[j4 / 4] * uFraction[j4 % 4];
     const double n = coef::kDielectricN[k + 1];
-    sum += n * std::pow(delta, i) * thetaPow;
-    sumD += n * i * std::pow(delta, i - 1) * thetaPow;
+    sum += n * deltaPow[i] * thetaPow;
+    sumD += n * static_cast<double>(i) * deltaPow[i - 1] * thetaPow;
   }
   const double n12 = coef::kDielectricN[0];
   const double g = 1.0 + sum + n12 * delta * harrisAlder;
@@ -115,11 +131,15 @@ void WaterModel::SolventFunctionG() {
   if (rho >= 1) return;
   const double ag = kAg1 + kAg2 * t + kAg3 * t * t;
   const double bg = kBg1 + kBg2 * t + kBg3 * t * t;
-  double g = ag * std::pow(1.0 - rho, bg);
-  double gP = -ag * bg * std::pow(1.0 - rho, bg - 1.0) * State.DensityDP;
+  const double powBgMinus1 = std::pow(1.0 - rho, bg - 1.0);
+  double g = ag * powBgMinus1 * (1.0 - rho);
+  double gP = -ag * bg * powBgMinus1 * State.DensityDP;
   if (t >= 155 && P <= 1000 && t <= 355) {
     const double x = (t - 155.0) / 300.0;
-    const double fT = std::pow(x, 4.8) + kAf1 * std::pow(x, 16);
+    const double x2 = x * x;
+    const double x4 = x2 * x2;
+    const double x8 = x4 * x4;
+    const double fT = std::pow(x, 4.8) + kAf1 * (x8 * x8);
     const double u = 1000.0 - P;
     const double fP = kAf2 * u * u * u + kAf3 * u * u * u * u;
     const double fPP = 4.514868e-10 * u * u - 2.0071988e-13 * u * u * u;
