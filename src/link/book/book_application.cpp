@@ -189,3 +189,12 @@ int BookApplication::LastColumn(const Worksheet& sheet, int row) {
 }
 
 }  // namespace tersolv::link::book
+
+namespace tersolv::link::book {
+
+Rgb BookApplication::FontColor(const Worksheet& sheet, int row, int column) {
+  const auto* s = dynamic_cast<const BookSheet*>(&sheet);
+  return s ? s->FontColor(row, column) : 0;
+}
+
+}  // namespace tersolv::link::book

@@ -64,6 +64,8 @@ class BookApplication : public Application {
   // The active workbook's worksheet extent (for writing other formats).
   static int LastRow(const Worksheet& sheet);
   static int LastColumn(const Worksheet& sheet, int row);
+  // A cell's font colour as the file keeps it (0 for .csv).
+  static Rgb FontColor(const Worksheet& sheet, int row, int column);
 
  private:
   struct OpenBook;

@@ -39,6 +39,9 @@ class BookSheet : public Worksheet {
   // Last row that holds a cell, and the last column of that row's cells (0 if none).
   virtual int LastRow() const = 0;
   virtual int LastColumn(int row) const = 0;
+  // The font colour of a cell as the file keeps it (0, black, when the
+  // format keeps none or the colour is automatic or a theme colour).
+  virtual Rgb FontColor(int row, int column) const = 0;
 
  protected:
   virtual std::string Text(int row, int column) const = 0;

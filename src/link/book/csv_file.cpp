@@ -58,6 +58,8 @@ class CsvSheet final : public BookSheet {
     return static_cast<int>(rows_[static_cast<std::size_t>(row - 1)].size());
   }
 
+  Rgb FontColor(int, int) const override { return 0; }
+
   void Parse(std::string_view data, const std::string& displayName, std::uint64_t maxCells);
   std::string Serialize() const;
   bool Crlf() const { return crlf_; }
@@ -66,7 +68,7 @@ class CsvSheet final : public BookSheet {
   std::string Text(int row, int column) const override {
     const CsvCell* cell = Find(row, column);
     if (!cell) return "";
-    return cell->IsNumber ? FormatNumber(cell->Number, State().DecimalSeparator) : cell->Text;
+    return cell->IsNumber ? NumberText(cell->Number, State().DecimalSeparator) : cell->Text;
   }
   void PutNumber(int row, int column, double value) override {
     CsvCell& cell = Obtain(row, column);

@@ -87,6 +87,19 @@ std::string WriteNewWorkbook(const std::vector<NewSheet>& sheets, int activeShee
 
   for (std::size_t s = 0; s < sheets.size(); ++s) {
     const NewSheet& sheet = sheets[s];
+    if (!sheet.IsWorksheet) {
+      const std::string part = "xl/chartsheets/sheet" + std::to_string(s + 1) + ".xml";
+      contentTypes += "<Override PartName=\"/" + part +
+                      "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml\"/>";
+      workbookSheets += "<sheet name=\"" + Escape(sheet.Name) + "\" sheetId=\"" + std::to_string(s + 1) +
+                        "\" r:id=\"rId" + std::to_string(s + 1) + "\"/>";
+      workbookRels += "<Relationship Id=\"rId" + std::to_string(s + 1) +
+                      "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/chartsheet\" "
+                      "Target=\"chartsheets/sheet" + std::to_string(s + 1) + ".xml\"/>";
+      sheetParts.emplace_back(part, std::string(kDeclaration) + "<chartsheet xmlns=\"" + kMain +
+                                        "\"><sheetViews><sheetView workbookViewId=\"0\"/></sheetViews></chartsheet>");
+      continue;
+    }
     const std::string part = "xl/worksheets/sheet" + std::to_string(s + 1) + ".xml";
     contentTypes += "<Override PartName=\"/" + part +
                     "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";

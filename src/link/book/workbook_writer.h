@@ -22,6 +22,7 @@ struct NewSheet {
   std::vector<double> ColumnWidths;             // characters, from column 1; 0 = default
   std::vector<std::string> Merges;              // "A1:L1"
   std::map<std::string, int> NumberFormats;     // "C4" -> built-in format id (e.g. 2 = "0.00")
+  bool IsWorksheet = true;                      // false: an (empty) chart sheet
 };
 
 // The bytes of an .xlsx file with these sheets; `activeSheet` from 0.

@@ -3,6 +3,7 @@
 // the content types and relationships when parts are added or dropped) are
 // written anew.
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -83,6 +84,7 @@ class XlsxSheet final : public BookSheet {
     auto it = rows_.find(row);
     return it == rows_.end() || it->second.Cells.empty() ? 0 : it->second.Cells.back().Column;
   }
+  Rgb FontColor(int row, int column) const override;
   const std::string& Part() const { return part_; }
   bool Dirty() const { return dirty_; }
   std::string Serialize();
@@ -138,6 +140,7 @@ class XlsxFile final : public BookFile {
   const std::string& SharedString(std::size_t index) const { return sharedStrings_[index]; }
   std::size_t AddSharedString(const std::string& text);
   int ColoredStyle(int style, Rgb color);
+  Rgb StyleFontColor(int style) const;
   std::size_t CellStyleCount() const { return styleLoaded_ ? cellXfs_.size() : 1; }
   void FormulaOverwritten() { dropCalcChain_ = true; }
 
@@ -438,6 +441,17 @@ int XlsxFile::ColoredStyle(int style, Rgb color) {
   return static_cast<int>(index);
 }
 
+Rgb XlsxFile::StyleFontColor(int style) const {
+  if (!styleLoaded_ || style < 0 || static_cast<std::size_t>(style) >= cellXfs_.size()) return 0;
+  const std::size_t fontId = cellXfs_[static_cast<std::size_t>(style)].attribute("fontId").as_ullong(0);
+  if (fontId >= fonts_.size()) return 0;
+  const std::string_view argb = ChildElement(fonts_[fontId], "color").attribute("rgb").value();
+  if (argb.size() != 8) return 0;
+  const unsigned long value = std::strtoul(std::string(argb.substr(2)).c_str(), nullptr, 16);
+  return RgbColor(static_cast<int>((value >> 16) & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                  static_cast<int>(value & 0xFF));
+}
+
 void XlsxFile::RequestFullCalculation() {
   if (!hasFormulas_) return;
   pugi::xml_node root = workbook_.document_element();
@@ -591,7 +605,7 @@ std::string XlsxSheet::Text(int row, int column) const {
   const pugi::xml_node v = ChildElement(node, "v");
   if (!v) return "";
   const char* text = v.text().get();
-  if (type.empty() || type == "n") return FormatNumber(*ParseNumber(text), State().DecimalSeparator);
+  if (type.empty() || type == "n") return NumberText(*ParseNumber(text), State().DecimalSeparator);
   if (type == "s") return file_.SharedString(static_cast<std::size_t>(*ParseNumber(text)));
   if (type == "b") return std::string_view(text) == "1" ? "TRUE" : "FALSE";
   return text;  // str (formula text), e (error value), d (date text)
@@ -694,6 +708,11 @@ void XlsxSheet::Color(int row, int firstColumn, int lastColumn, Rgb color) {
     pugi::xml_node cell = Obtain(row, column);
     (cell.attribute("s") ? cell.attribute("s") : cell.append_attribute("s")).set_value(colored);
   }
+}
+
+Rgb XlsxSheet::FontColor(int row, int column) const {
+  const Cell* cell = Find(row, column);
+  return cell ? file_.StyleFontColor(cell->Node.attribute("s").as_int(0)) : 0;
 }
 
 std::string XlsxSheet::Serialize() {
