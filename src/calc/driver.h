@@ -18,6 +18,9 @@ struct DriverOptions {
   unsigned Threads = 1;  // 0 = all cores
   // Called now and then with (points done, PointCount); may be empty.
   std::function<void(int, int)> Progress;
+  // Lifts the density floor of the aqueous-species model, as the reader's
+  // option of the same name lifts its limits.
+  bool ExtendedRange = false;
 };
 
 // Runs over reader.Points into DataSheet. A run-time error (FloatingPointError,
