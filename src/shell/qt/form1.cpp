@@ -1,0 +1,148 @@
+#include "shell/qt/form1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFont>
+#include <QMessageBox>
+#include <QPalette>
+
+#include "shell/shell.h"
+
+namespace tersolv::shell {
+
+namespace {
+
+constexpr int Px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+QFrame* MakeLine(QWidget* parent, int topTwips, QPalette::ColorRole role) {
+  auto* line = new QFrame(parent);
+  line->setGeometry(0, Px(topTwips), Form1::kClientWidth, 1);
+  line->setAutoFillBackground(true);
+  QPalette palette = line->palette();
+  palette.setColor(QPalette::Window, parent->palette().color(role));
+  line->setPalette(palette);
+  return line;
+}
+
+}  // namespace
+
+Form1::Form1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+  setWindowTitle("Tersolv");
+  struct Spec {
+    const char* caption;
+    int top;
+  };
+  static constexpr Spec kButtons[3] = {
+      {"Create &new data file", 120}, {"&Open existing data file", 600}, {"&Calculate values", 1230}};
+  for (int i = 0; i < 3; ++i) {
+    auto* button = new QPushButton(QString::fromUtf8(kButtons[i].caption), this);
+    button->setGeometry(Px(120), Px(kButtons[i].top), Px(2895), Px(375));
+    connect(button, &QPushButton::clicked, this, [this, i] {
+      if (shell_ != nullptr) shell_->Button_Click(i);
+    });
+    buttons_[static_cast<std::size_t>(i)] = button;
+  }
+  line1_ = MakeLine(this, 1080, QPalette::Dark);   // button shadow
+  line2_ = MakeLine(this, 1095, QPalette::Light);  // button highlight
+
+  crt_ = new QLabel(this);
+  QFont font("Tahoma");
+  font.setPointSizeF(8.25);
+  crt_->setFont(font);
+  crt_->setGeometry(Px(240), Px(1690), Px(2655), Px(255));
+
+  setFixedSize(kClientWidth, kClientHeight);
+}
+
+std::string Form1::Caption() const { return windowTitle().toStdString(); }
+void Form1::SetCaption(const std::string& caption) { setWindowTitle(Q(caption)); }
+
+int Form1::Height() const { return height() * kTwipsPerPixel + kFrameTwips; }
+
+void Form1::SetHeight(int twips) {
+  const int client = std::max(1, Px(twips - kFrameTwips));
+  setFixedSize(kClientWidth, client);
+}
+
+bool Form1::ButtonEnabled(int index) const { return Button(index)->isEnabled(); }
+void Form1::SetButtonEnabled(int index, bool enabled) { Button(index)->setEnabled(enabled); }
+
+void Form1::SetSeparatorVisible(bool visible) {
+  line1_->setVisible(visible);
+  line2_->setVisible(visible);
+}
+
+void Form1::SetCreditCaption(const std::string& caption) { crt_->setText(QString::fromLatin1(caption.c_str())); }
+
+void Form1::MakeTopmost() { setWindowFlag(Qt::WindowStaysOnTopHint, true); }
+
+void Form1::Show() {
+  show();
+  raise();
+  activateWindow();
+}
+
+void Form1::Close() {
+  if (closing_) return;
+  closing_ = true;
+  close();
+}
+
+void Form1::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && shell_ != nullptr) {
+    shell_->MainWindowProc(isActiveWindow() ? 1 : -1);
+  }
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (shell_ != nullptr) shell_->Form_Resize();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  closing_ = true;
+  if (shell_ != nullptr) shell_->Unload();
+  event->accept();
+}
+
+// ------------------------------------------------------------- QtPrompter
+
+void QtPrompter::ShowMessage(link::MessageIcon icon, const std::string& text) {
+  QMessageBox::Icon kind = QMessageBox::NoIcon;
+  switch (icon) {
+    case link::MessageIcon::Information:
+      kind = QMessageBox::Information;
+      break;
+    case link::MessageIcon::Warning:
+      kind = QMessageBox::Warning;
+      break;
+    case link::MessageIcon::Error:
+      kind = QMessageBox::Critical;
+      break;
+    case link::MessageIcon::None:
+      break;
+  }
+  QMessageBox box(kind, "Tersolv", Q(text), QMessageBox::Ok, owner_);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  box.exec();
+}
+
+std::optional<std::string> QtPrompter::ChooseFile(const FileRequest& request) {
+  const QString start = QDir(Q(request.InitialFolder)).filePath(Q(request.FileName));
+  const QString filter = Q(request.FilterName) + " (" + Q(request.Pattern) + ");;All files (*)";
+  const QString chosen = QFileDialog::getOpenFileName(owner_, Q(request.Title), start, filter);
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.toStdString();
+}
+
+void QtPrompter::ProcessEvents() { QCoreApplication::processEvents(); }
+
+}  // namespace tersolv::shell
