@@ -1,0 +1,73 @@
+// The link contract for the LibreOffice Calc backend, against the shared
+// headless test office.
+#include "link/contract/contract_tests.h"
+#include "link/uno/calc_application.h"
+#include "office_fixture.h"
+
+namespace tersolv::link::contract {
+namespace {
+
+using uno::CalcApplication;
+using uno::testing::TestOffice;
+
+uno::testing::Sheet Convert(const SheetSpec& spec) {
+  uno::testing::Sheet sheet{spec.Name, {}};
+  for (const CellSpec& c : spec.Cells) sheet.Cells.push_back({c.Row, c.Column, c.Value});
+  return sheet;
+}
+
+// Path of the workbook that holds the active sheet (the tests use sheets of
+// the active workbook only).
+std::string ActivePath(Application& app) {
+  const std::string name = app.ActiveWorkbookName();
+  for (int i = 1; i <= app.WorkbookCount(); ++i) {
+    if (app.WorkbookName(i) == name) return app.WorkbookFullName(i);
+  }
+  return "";
+}
+
+class UnoFactory : public BackendFactory {
+ public:
+  std::string Name() const override { return "Calc"; }
+  bool Supports(Feature feature) const override { return feature != Feature::kNonWorksheets; }
+
+  std::unique_ptr<Application> Open(const std::vector<WorkbookSpec>& books, char separator,
+                                    const std::filesystem::path& folder) override {
+    if (const std::string missing = uno::testing::OfficeMissing(); !missing.empty()) throw std::runtime_error(missing);
+    TestOffice& office = TestOffice::Shared();
+    office.EnsureRunning();
+    auto app = office.Attach(separator);
+    TestOffice::CloseAllDocuments(*app);
+    for (const WorkbookSpec& book : books) {
+      const std::string path = WriteWorkbookFile(*app, book, folder);
+      app->OpenWorkbook(path, false);
+      if (!book.Sheets.empty()) TestOffice::SetActiveSheet(*app, path, book.Sheets[book.ActiveSheet].Name);
+    }
+    return app;
+  }
+  std::string WorkbookName(const std::string& stem) const override { return stem + ".ods"; }
+  std::string WriteWorkbookFile(Application& app, const WorkbookSpec& book,
+                                const std::filesystem::path& folder) override {
+    std::vector<uno::testing::Sheet> sheets;
+    for (const SheetSpec& s : book.Sheets) sheets.push_back(Convert(s));
+    if (sheets.empty()) sheets.push_back({"Sheet1", {}});
+    const std::string path = (folder / WorkbookName(book.Stem)).string();
+    TestOffice::WriteWorkbook(static_cast<CalcApplication&>(app), path, sheets);
+    return path;
+  }
+  Rgb FontColor(Application& app, Worksheet& sheet, int row, int column) override {
+    const long rrggbb = TestOffice::FontColor(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column);
+    return RgbColor(static_cast<int>((rrggbb >> 16) & 0xFF), static_cast<int>((rrggbb >> 8) & 0xFF),
+                    static_cast<int>(rrggbb & 0xFF));
+  }
+  void UserEdit(Application& app, Worksheet& sheet, int row, int column, const std::string& typed) override {
+    TestOffice::UserEdit(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column, typed);
+    static_cast<CalcApplication&>(app).ProcessEvents();
+  }
+  void EndApplication(Application&) override { TestOffice::Shared().Kill(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Calc, LinkContract, ::testing::Values(Backend{std::make_shared<UnoFactory>()}), FactoryName);
+
+}  // namespace
+}  // namespace tersolv::link::contract
