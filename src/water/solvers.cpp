@@ -304,9 +304,9 @@ double WaterModel::SaturationPressure(double T, double& RhoVapour, double& RhoLi
   RhoVapour = SaturatedVapourEstimate(T);
   const TauFactors tf = MakeTauFactors(kCriticalTemperature / T);
   for (int pass = 1;; ++pass) {
-    RhoVapour = Newton(tf, T, p, RhoVapour);
+    RhoVapour = fp.Check(Newton(tf, T, p, RhoVapour));
     if (RhoVapour <= 0) return -2;
-    RhoLiquid = Newton(tf, T, p, RhoLiquid);
+    RhoLiquid = fp.Check(Newton(tf, T, p, RhoLiquid));
     if (RhoLiquid <= 0) return -2;
     if (RhoVapour >= RhoLiquid) return -6;
     const double dphi = PhiAt(tf, RhoVapour) - PhiAt(tf, RhoLiquid);

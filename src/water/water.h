@@ -78,14 +78,20 @@ class WaterModel {
   // Newton iteration for the density at (T, P) from RhoStart; -1..-4 on failure.
   double SolveDensity(double T, double P, double RhoStart) const;
   // Density on the branch Phase (0 stable, 1 vapour, 2 liquid); 0 or -1..-5 on
-  // failure. Uses and updates the one-point cache in State.
+  // failure. Uses and updates the one-point cache in State. A cache hit also
+  // needs State to hold the very entry WaterDensity completed last (not values
+  // written by WaterProperties or restored by IdealGasGibbsEnergy). If a
+  // FloatingPointError leaves a top-level call, the busy marker is cleared.
   double WaterDensity(double T, double P, std::int16_t Phase);
   // Density inside the near-critical circle, at Tc + DT, pc + DP.
   double NearCriticalDensity(double DT, double DP, std::int16_t Phase);
-  // Start density of the Newton iteration for T >= Tc.
+  // Start density of the Newton iteration for T >= Tc. Where a width of the
+  // fit falls to 0 (k2, far above 1000 K) its limit width -> 0+ is taken.
   double SupercriticalDensityGuess(double T, double P) const;
   // Saturation pressure (bar) with the coexisting densities (vapour first);
-  // -1, -2 or -6 on failure.
+  // -1, -2 or -6 on failure. The pass iteration needs at most 5 passes; it is
+  // capped at 100 and raises FloatingPointError beyond. Results are memoised
+  // per temperature (see SetSaturationMemo).
   double SaturationPressure(double T, double& RhoVapour, double& RhoLiquid);
 
   // --- Gibbs energies (J/mol, on one common scale) ---
