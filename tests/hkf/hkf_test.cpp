@@ -1,6 +1,4 @@
 // HKF ions with hand-filled water states: the reference point, charges, range.
-#include <cmath>
-
 #include <gtest/gtest.h>
 
 #include "hkf/hkf.h"
@@ -35,19 +33,6 @@ TEST(HKF, ReferencePointGivesTheFormationEnergy) {
   EXPECT_EQ(na.OmegaDP, 0);
 }
 
-TEST(HKF, BornCoefficientFollowsTheEffectiveRadius) {
-  // omega falls as g grows (the radius grows), and dOmega/dP = dOmega/dg g'.
-  for (int z : {1, -1}) {
-    const double g = 0.05;
-    const double h = 1e-6;
-    const BornResults b = BornCoefficient(z, g, 1.0);
-    const double slope =
-        (BornCoefficient(z, g + h, 0).Omega - BornCoefficient(z, g - h, 0).Omega) / (2 * h);
-    EXPECT_NEAR(b.OmegaDP, slope, 1e-6 * std::fabs(slope));
-    EXPECT_LT(b.Omega, BornCoefficient(z, 0, 0).Omega);
-  }
-}
-
 TEST(HKF, OtherChargesGiveZeros) {
   water::WaterState s = ReferenceState();
   s.Temperature = 373.15;
@@ -76,29 +61,10 @@ TEST(HKF, OutsideTheRangeNoResultIsGiven) {
   s = ReferenceState();
   s.Pressure = 0;
   EXPECT_THROW(HKFProperties(-1, s), HKFRangeError);
+  // The pole of the temperature functions is a floating-point fault.
   s = ReferenceState();
-  s.Temperature = -1;
-  EXPECT_THROW(HKFProperties(-1, s), HKFRangeError);
-  // A range error is the project's run-time error.
   s.Temperature = 228;
   EXPECT_THROW(HKFProperties(1, s), FloatingPointError);
-}
-
-TEST(HKF, PressureTermsAtTheReferenceTemperature) {
-  // With the solvent held fixed (eps = eps_r, g = 0), G - G(Pr) is the a1..a4
-  // integral; its slope in P is the non-solvation part of the volume.
-  water::WaterState s = ReferenceState();
-  s.BornQ = 0;
-  for (int z : {1, -1}) {
-    s.Pressure = 500;
-    const HKFResults r = HKFProperties(z, s);
-    const double h = 1e-3;
-    s.Pressure = 500 + h;
-    const double up = HKFProperties(z, s).HKFGibbsEnergy;
-    s.Pressure = 500 - h;
-    const double down = HKFProperties(z, s).HKFGibbsEnergy;
-    EXPECT_NEAR(r.HKFVolume, (up - down) / (2 * h) * 10, 1e-5);
-  }
 }
 
 }  // namespace

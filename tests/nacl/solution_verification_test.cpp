@@ -1,4 +1,7 @@
-// The activity model, the HKF ions and halite with the real water state:
+// NaCl parameters and the activity model against published and independently
+// computed values:
+// - Pitzer, Peiper and Busey, J. Phys. Chem. Ref. Data 13 (1984) 1: beta0,
+//   beta1, Cphi at the check points of the 8-digit coefficients;
 // - Debye-Hueckel slope A_phi of water at 25 C (0.3915 kg^0.5 mol^-0.5,
 //   Bradley and Pitzer, J. Phys. Chem. 83 (1979) 1599);
 // - osmotic and activity coefficients of 1 mol/kg NaCl at 25 C, 0.936 and
@@ -20,30 +23,37 @@
 namespace tersolv::nacl {
 namespace {
 
+TEST(PitzerPeiperBusey, CheckPointsToThePrintedDigits) {
+  struct Row {
+    double T, P, Beta0, Beta1, Cphi;
+  };
+  constexpr Row kRows[] = {{298.15, 1, 0.0754434, 0.2770308, 0.00137271},
+                           {373.15, 1.01325, 0.1001946, 0.3326467, -0.00330870},
+                           {473.15, 200, 0.0941622, 0.4175169, -0.00479745},
+                           {573.15, 500, 0.0619806, 0.5191685, -0.00258632}};
+  for (const Row& row : kRows) {
+    const PitzerResults r = PitzerParameters(row.T, row.P, 0, 0);
+    EXPECT_NEAR(r.PitzerBeta0, row.Beta0, 5e-8) << row.T;
+    EXPECT_NEAR(r.PitzerBeta1, row.Beta1, 5e-8) << row.T;
+    EXPECT_NEAR(r.PitzerCphi, row.Cphi, 5e-9) << row.T;
+  }
+}
+
 constexpr double kR = 8.3143713575874;
 constexpr double kMw = 18.015268;
 
 // Everything the models give at one (T, P), as the calculation runs them.
 struct Point {
   water::WaterModel Water;
-  double T = 0;
-  double P = 0;
-  double Rho = 0;
-  double Epsilon = 0;
-  double EpsilonDP = 0;
-  double RhoDP = 0;
+  double T, P, Rho;
   h2s::H2SResults H2S;
   NaClParameters Params;
-  double HaliteTerm = 0;  // L = ln of the mean ionic activity at halite saturation
-  double VNa = 0;
-  double VCl = 0;
+  double HaliteTerm;  // L = ln of the mean ionic activity at halite saturation
+  double VNa, VCl;    // standard volumes of the ions, cm3/mol
 
   Point(double TCelsius, double Pbar) : T(TCelsius + 273.15), P(Pbar) {
     Rho = Water.WaterDensity(T, P, water::kLiquidPhase);
     Water.WaterProperties(T, P, Rho);
-    Epsilon = Water.State.Dielectric;
-    EpsilonDP = Water.State.DielectricDP;
-    RhoDP = Water.State.DensityDP;
     H2S = h2s::H2SProperties(Water, T, P);
     Params = {true, PitzerParameters(T, P, 0, 0), ArcherParameters(T, P)};
     const hkf::HKFResults na = hkf::HKFProperties(1, Water.State);
@@ -52,22 +62,17 @@ struct Point {
     VNa = na.HKFVolume;
     VCl = cl.HKFVolume;
   }
+  double Epsilon() const { return Water.State.Dielectric; }
 };
 
-TEST(WaterAndActivity, DebyeHueckelSlopeAt25C) {
-  water::WaterModel w;
-  const double rho = w.WaterDensity(298.15, 1, water::kLiquidPhase);
-  w.WaterProperties(298.15, 1, rho);
-  EXPECT_NEAR(DebyeHuckelAPhi(rho, w.State.Dielectric, 298.15), 0.3915, 0.0005);
-}
-
-TEST(WaterAndActivity, OneMolalNaClAt25CAsTabulated) {
+TEST(WaterAndActivity, DebyeHueckelSlopeAndOneMolalNaClAt25C) {
   Point point(25, 1);
+  EXPECT_NEAR(DebyeHuckelAPhi(point.Rho, point.Epsilon(), point.T), 0.3915, 0.0005);
   for (bool archer : {true, false}) {
     SCOPED_TRACE(archer ? "Archer" : "Pitzer, Peiper and Busey");
     NaClParameters params = point.Params;
     params.HaliteDataSet = archer;
-    const NaClActivity a = EvaluateNaClActivity(1, 0, point.Rho, point.T, point.Epsilon, params, {});
+    const NaClActivity a = EvaluateNaClActivity(1, 0, point.Rho, point.T, point.Epsilon(), params, {});
     EXPECT_NEAR(OsmoticCoefficient(1, 0, a, params, {}), 0.936, 0.0015);
     EXPECT_NEAR(std::exp(a.LnGammaPM), 0.657, 0.0015);
   }
@@ -128,7 +133,7 @@ TEST(WaterAndActivity, TernaryColumnsToOneInTenMillion) {
     EXPECT_NEAR(std::exp(LnGammaH2S(row.MH, row.MN, h)) / row.GammaH2S, 1, 1e-7);
 
     const NaClActivity a =
-        EvaluateNaClActivity(row.MN, row.MH, point.Rho, point.T, point.Epsilon, point.Params, h);
+        EvaluateNaClActivity(row.MN, row.MH, point.Rho, point.T, point.Epsilon(), point.Params, h);
     EXPECT_NEAR(std::exp(a.LnGammaPM) / row.GammaNaCl, 1, 1e-7);
     const double phi = OsmoticCoefficient(row.MN, row.MH, a, point.Params, h);
     EXPECT_NEAR(phi / row.Phi, 1, 1e-7);
@@ -138,11 +143,12 @@ TEST(WaterAndActivity, TernaryColumnsToOneInTenMillion) {
     // Volume and density of the solution.
     const double vW = kMw / point.Rho;
     const double RT = kR * point.T;
-    const double vH = 1.10134 * vW + 10 * RT * point.RhoDP *
+    const double vH = 1.10134 * vW + 10 * RT * point.Water.State.DensityDP *
                                          (-0.10134 / point.Rho - 10.9238 +
                                           11.8942 * std::sqrt(1000 / point.T));
-    const double vPhi = ApparentMolarVolume(row.MN, a, point.T, point.Epsilon, point.EpsilonDP,
-                                            point.Rho, point.RhoDP, point.Params, point.VNa,
+    const water::WaterState& ws = point.Water.State;
+    const double vPhi = ApparentMolarVolume(row.MN, a, point.T, ws.Dielectric, ws.DielectricDP,
+                                            point.Rho, ws.DensityDP, point.Params, point.VNa,
                                             point.VCl);
     const double nW = 1000 / kMw;
     const double n = nW + row.MH + row.MN;
@@ -182,7 +188,7 @@ TEST(WaterAndActivity, HaliteSolubilityInPureWaterToOneInTenMillion) {
     try {
       for (int n = 200; n > 0; --n) {
         const double lnGamma =
-            EvaluateNaClActivity(m, 0, point.Rho, point.T, point.Epsilon, point.Params, {})
+            EvaluateNaClActivity(m, 0, point.Rho, point.T, point.Epsilon(), point.Params, {})
                 .LnGammaPM;
         m = std::exp(point.HaliteTerm - lnGamma);
         if (std::fabs(lnGamma - previous) <= 1e-10) {
