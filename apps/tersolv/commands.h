@@ -21,5 +21,9 @@ inline constexpr const char* kExitCodesHelp =
 
 // `tersolv point T P [MH2S MNACL]`: one state point on the command line.
 void AddPointCommand(CLI::App& app);
+// `tersolv calc BOOK`: the whole workbook file calculated and saved.
+void AddCalcCommand(CLI::App& app);
+// `tersolv new BOOK`: a new data file from the template.
+void AddNewCommand(CLI::App& app);
 
 }  // namespace tersolv::app

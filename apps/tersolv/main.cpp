@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   tersolv::app::AddPointCommand(app);
+  tersolv::app::AddCalcCommand(app);
+  tersolv::app::AddNewCommand(app);
 
   try {
     app.parse(argc, argv);
