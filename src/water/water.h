@@ -71,7 +71,8 @@ class WaterModel {
   // Pressure (bar) and, when DPDRho is -1 on entry, (dP/d rho)_T in bar cm3/g.
   // Returns 0, or -1 when T <= 0 or Rho <= 0 (outputs untouched).
   std::int16_t WaterPressure(double T, double Rho, double& P, double& DPDRho) const;
-  // (d rho/d P)_T at (T, Rho), g/(cm3 bar).
+  // (d rho/d P)_T at (T, Rho), g/(cm3 bar). Unlike WaterPressure it keeps the
+  // non-analytic terms on the critical isotherm (not at the critical point).
   double DensityDerivative(double T, double Rho) const;
 
   // --- Solvers ---

@@ -84,6 +84,11 @@ TEST(WaterDensity, NearCriticalCircle) {
   EXPECT_EQ(inner.WaterDensity(Tc + dT, pc + dP, kLiquidPhase),
             kCriticalDensity + std::pow(r / 1.5, 2.0 / 9.0) * (rho1 - kCriticalDensity));
   EXPECT_GT(inner.State.SatPressure, 0);  // saturation pressure at T1, left by the nested evaluation
+  // A failure on the circle passes through: vapour asked for above its limit.
+  WaterModel failing;
+  EXPECT_EQ(failing.WaterDensity(Tc - 1, pc + 1, kVapourPhase), -5);
+  EXPECT_EQ(failing.State.Density, -5);
+  EXPECT_EQ(failing.State.CachedPhase, kVapourPhase);
 }
 
 TEST(WaterDensity, SupercriticalGuessIsClose) {
