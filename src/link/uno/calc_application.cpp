@@ -452,11 +452,14 @@ void CalcApplication::OpenWorkbook(const std::string& path, bool readOnly) {
             ->loadComponentFromURL(PathToUrl(full), "_blank", 0, args);
       },
       s.Options().LoadTimeout);
+  // A file locked by another office loads read-only (or not at all).
+  const auto lockedError = [&](const std::string& owner) {
+    return LinkError(kFileError, "\"" + full + "\" is locked for editing by " + owner +
+                                     " (its lock file stands beside it): close it there, or open it read-only");
+  };
   if (!document.is()) {
     const std::string owner = readOnly ? "" : LockOwner(full);
-    if (!owner.empty())
-      throw LinkError(kFileError, "\"" + full + "\" is locked for editing by " + owner +
-                                      " (its lock file is beside it): close it there or open it read-only");
+    if (!owner.empty()) throw lockedError(owner);
     throw LinkError(kFileError, "LibreOffice Calc could not open \"" + full + "\"");
   }
   s.Call("OpenWorkbook", [&] {
@@ -464,6 +467,13 @@ void CalcApplication::OpenWorkbook(const std::string& path, bool readOnly) {
     if (!Reference<sheet::XSpreadsheetDocument>(document, css::uno::UNO_QUERY).is() || !model.is()) {
       CloseDocument(document);
       throw LinkError(kFileError, "\"" + full + "\" is not a workbook");
+    }
+    Reference<frame::XStorable> storable(document, css::uno::UNO_QUERY);
+    if (!readOnly && storable.is() && storable->isReadonly()) {
+      if (const std::string owner = LockOwner(full); !owner.empty()) {
+        CloseDocument(document);
+        throw lockedError(owner);
+      }
     }
     Activate(s, model);
   });
