@@ -68,11 +68,18 @@ std::string MemorySheet::Name() const {
   return name_;
 }
 
+MemorySheet::Cell& MemorySheet::At(int row, int column) {
+  const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(column);
+  if (r >= rows_.size()) rows_.resize(std::max(r + 1, rows_.size() * 3 / 2));
+  if (c >= rows_[r].size()) rows_[r].resize(c + 1);
+  return rows_[r][c];
+}
+
 std::string MemorySheet::CellText(int row, int column) const {
   auto app = Check(row, column);
-  auto it = cells_.find(Key(row, column));
-  if (it == cells_.end()) return "";
-  const CellValue& v = it->second.Value;
+  const Cell* cell = Find(row, column);
+  if (!cell) return "";
+  const CellValue& v = cell->Value;
   if (const double* d = std::get_if<double>(&v)) return NumberText(*d, app->DecimalSeparator);
   if (const std::string* s = std::get_if<std::string>(&v)) return *s;
   return "";
@@ -80,11 +87,11 @@ std::string MemorySheet::CellText(int row, int column) const {
 
 void MemorySheet::Store(int row, int column, CellValue value) {
   if (std::holds_alternative<std::monostate>(value)) {
-    auto it = cells_.find(Key(row, column));
-    if (it != cells_.end()) it->second.Value = std::monostate{};
+    const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(column);
+    if (r < rows_.size() && c < rows_[r].size()) rows_[r][c].Value = std::monostate{};
     return;
   }
-  cells_[Key(row, column)].Value = std::move(value);
+  At(row, column).Value = std::move(value);
 }
 
 void MemorySheet::Notify(const std::shared_ptr<AppState>& app, const CellRange& range) const {
@@ -95,14 +102,14 @@ void MemorySheet::WriteNumber(int row, int column, double value) {
   auto app = Check(row, column);
   if (!std::isfinite(value)) throw LinkError(kBadArgument, "Not a finite number for cell " + Address(row, column));
   Store(row, column, value == 0.0 ? 0.0 : value);
-  Log("N " + std::to_string(row) + " " + std::to_string(column) + " " + NumberText(value, '.'));
+  if (journalOn_) Log("N " + std::to_string(row) + " " + std::to_string(column) + " " + NumberText(value, '.'));
   Notify(app, {row, column, row, column});
 }
 
 void MemorySheet::WriteText(int row, int column, const std::string& text) {
   auto app = Check(row, column);
   Store(row, column, text.empty() ? CellValue{} : CellValue{text});
-  Log("T " + std::to_string(row) + " " + std::to_string(column) + " " + text);
+  if (journalOn_) Log("T " + std::to_string(row) + " " + std::to_string(column) + " " + text);
   Notify(app, {row, column, row, column});
 }
 
@@ -113,16 +120,18 @@ void MemorySheet::WriteNumbers(int row, int column, std::span<const double> valu
 void MemorySheet::ClearContents(int row, int firstColumn, int lastColumn) {
   auto app = Check(row, firstColumn, lastColumn);
   for (int c = firstColumn; c <= lastColumn; ++c) Store(row, c, CellValue{});
-  Log("C " + std::to_string(row) + " " + std::to_string(firstColumn) + " " + std::to_string(lastColumn));
+  if (journalOn_) Log("C " + std::to_string(row) + " " + std::to_string(firstColumn) + " " + std::to_string(lastColumn));
   Notify(app, {row, firstColumn, row, lastColumn});
 }
 
 void MemorySheet::SetFontColor(int row, int firstColumn, int lastColumn, Rgb color) {
   Check(row, firstColumn, lastColumn);
   if (color > 0xFFFFFFu) throw LinkError(kBadArgument, "Not an RGB colour: " + std::to_string(color));
-  for (int c = firstColumn; c <= lastColumn; ++c) cells_[Key(row, c)].FontColor = color;
-  Log("F " + std::to_string(row) + " " + std::to_string(firstColumn) + " " + std::to_string(lastColumn) + " " +
-      std::to_string(color));
+  for (int c = firstColumn; c <= lastColumn; ++c) At(row, c).FontColor = color;
+  if (journalOn_) {
+    Log("F " + std::to_string(row) + " " + std::to_string(firstColumn) + " " + std::to_string(lastColumn) + " " +
+        std::to_string(color));
+  }
 }
 
 void MemorySheet::SetChangeHandler(std::function<void(const CellRange&)> handler) {
@@ -141,20 +150,22 @@ void MemorySheet::SetText(int row, int column, const std::string& text) {
 }
 
 CellValue MemorySheet::Value(int row, int column) const {
-  auto it = cells_.find(Key(row, column));
-  return it == cells_.end() ? CellValue{} : it->second.Value;
+  const Cell* cell = Find(row, column);
+  return cell ? cell->Value : CellValue{};
 }
 
 Rgb MemorySheet::FontColor(int row, int column) const {
-  auto it = cells_.find(Key(row, column));
-  return it == cells_.end() ? 0 : it->second.FontColor;
+  const Cell* cell = Find(row, column);
+  return cell ? cell->FontColor : 0;
 }
 
 std::map<std::pair<int, int>, CellValue> MemorySheet::Values() const {
   std::map<std::pair<int, int>, CellValue> out;
-  for (const auto& [key, cell] : cells_) {
-    if (std::holds_alternative<std::monostate>(cell.Value)) continue;
-    out[{static_cast<int>(key >> 20), static_cast<int>(key & 0xFFFFF)}] = cell.Value;
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    for (std::size_t c = 0; c < rows_[r].size(); ++c) {
+      if (std::holds_alternative<std::monostate>(rows_[r][c].Value)) continue;
+      out[{static_cast<int>(r), static_cast<int>(c)}] = rows_[r][c].Value;
+    }
   }
   return out;
 }

@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -71,9 +70,12 @@ class MemorySheet : public Worksheet {
     CellValue Value;
     Rgb FontColor = 0;
   };
-  static std::uint64_t Key(int row, int column) {
-    return (static_cast<std::uint64_t>(row) << 20) | static_cast<std::uint64_t>(column);
+  // The cell if it was ever stored, else nullptr.
+  const Cell* Find(int row, int column) const {
+    const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(column);
+    return r < rows_.size() && c < rows_[r].size() ? &rows_[r][c] : nullptr;
   }
+  Cell& At(int row, int column);  // grows the rows as needed
   // Raises LinkError unless the application is there, the workbook open and
   // the sheet a worksheet; `row`/`column` 0 skip the address check.
   std::shared_ptr<AppState> Check(int row, int column, int lastColumn = 0) const;
@@ -87,7 +89,7 @@ class MemorySheet : public Worksheet {
   std::string name_;
   bool isWorksheet_;
   bool closed_ = false;
-  std::unordered_map<std::uint64_t, Cell> cells_;
+  std::vector<std::vector<Cell>> rows_;  // [row][column], index 0 unused
   std::function<void(const CellRange&)> handler_;
   bool journalOn_ = false;
   std::vector<std::string> journal_;

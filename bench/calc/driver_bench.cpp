@@ -1,0 +1,102 @@
+// The calculation driver alone over a full in-memory "Ternary system" sheet:
+// 32767 random points over the whole default range (0..325 C, saturation
+// pressure..100 MPa, m(H2S) 0..2, m(NaCl) 0..6 mol/kg), on one core and on
+// all cores. The reader's pass runs once, outside the timing; each iteration
+// writes into a fresh copy of the sheet.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <thread>
+
+#include "calc/driver.h"
+#include "input/reader.h"
+#include "link/memory/memory.h"
+
+namespace tersolv {
+namespace {
+
+class SilentFrontend : public link::Frontend {
+ public:
+  std::string Caption() const override { return caption_; }
+  void SetCaption(const std::string& caption) override { caption_ = caption; }
+  void SetExpanded(bool) override {}
+  void ShowMessage(link::MessageIcon, const std::string&) override {}
+  void ProcessEvents() override {}
+  void WatchSheet(std::shared_ptr<link::Worksheet>) override {}
+  void SetChanged(bool) override {}
+
+ private:
+  std::string caption_;
+};
+
+constexpr int kPoints = 32767;
+
+// The reader's pass over the random sheet, done once.
+struct Sheet {
+  Sheet() : reader(app, frontend, water, '.') {
+    app.AddWorkbook("Bench.xlsx");
+    auto sheet = app.AddSheet("Ternary system");
+    sheet->SetText(2, 1, "System definitions");
+    sheet->SetText(3, 1, "T, C");
+    sheet->SetText(3, 2, "P, MPa");
+    sheet->SetText(3, 3, "m(H2S)");
+    sheet->SetText(3, 4, "m(NaCl)");
+    std::mt19937_64 random(20261206);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int i = 0; i < kPoints; ++i) {
+      const int row = i + 4;
+      const double t = 325 * unit(random);
+      sheet->SetNumber(row, 1, t);
+      double rhoV = 0, rhoL = 0;
+      const double psat = std::max(0.1, water.SaturationPressure(t + 273.15, rhoV, rhoL) / 10);
+      if (unit(random) < 0.05) {
+        sheet->SetText(row, 2, "sat");
+      } else {
+        sheet->SetNumber(row, 2, psat + (100 - psat) * unit(random));
+      }
+      sheet->SetNumber(row, 3, 2 * unit(random));
+      sheet->SetNumber(row, 4, 6 * unit(random));
+    }
+    if (reader.ReadWorksheet(sheet, false) != 0 || reader.Points.PointCount != kPoints) std::abort();
+  }
+  link::memory::MemoryApplication app;
+  SilentFrontend frontend;
+  water::WaterModel water;
+  input::WorksheetReader reader;
+};
+
+Sheet& TheSheet() {
+  static Sheet sheet;
+  return sheet;
+}
+
+void BM_CalculateValues(benchmark::State& state) {
+  Sheet& s = TheSheet();
+  calc::DriverOptions options;
+  options.Threads = static_cast<unsigned>(state.range(0));
+  std::vector<std::unique_ptr<link::memory::MemoryApplication>> apps;  // freed after the timing
+  for (auto _ : state) {
+    state.PauseTiming();
+    apps.push_back(std::make_unique<link::memory::MemoryApplication>());
+    apps.back()->AddWorkbook("Out.xlsx");
+    auto out = apps.back()->AddSheet("Ternary system");
+    state.ResumeTiming();
+    calc::CalculateValues(s.reader, *out, s.frontend, options);
+    benchmark::DoNotOptimize(out->Value(kPoints + 3, 12));
+  }
+  state.counters["points"] = kPoints;
+  state.counters["us_per_point"] =
+      benchmark::Counter(static_cast<double>(kPoints) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_CalculateValues)
+    ->Arg(1)
+    ->Arg(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())))
+    ->ArgName("threads")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+
+}  // namespace
+}  // namespace tersolv
