@@ -255,7 +255,9 @@ void Shell::CalculateValues() {
   if (!Reader || !DataSheet) return;
   const std::string caption = Caption();
   try {
-    calc::CalculateValues(*Reader, *DataSheet, *this);
+    calc::DriverOptions options;
+    options.ExtendedRange = ExtendedRange;
+    calc::CalculateValues(*Reader, *DataSheet, *this, options);
   } catch (...) {
     // The run stopped part-way; the error is shown by the click handler.
     SetCaption(caption);
