@@ -11,6 +11,7 @@
 #include <string>
 
 #include "calc/driver.h"
+#include "calc_via_calc.h"
 #include "commands.h"
 #include "console_frontend.h"
 #include "input/reader.h"
@@ -28,6 +29,7 @@ struct CalcArgs {
   std::string Out;
   bool ExtendedRange = false;
   unsigned Threads = 0;
+  bool ViaCalc = false;
 };
 
 // The reader's messages: errors on stderr, "Number of points: " on stdout.
@@ -113,6 +115,13 @@ void NoteLostColours(link::book::BookApplication& app) {
 }
 
 void RunCalc(const CalcArgs& args) {
+#ifdef TERSOLV_WITH_CALC_LINK
+  if (args.ViaCalc) {
+    const int code = RunCalcViaCalc({args.Book, args.Sheet, args.Out, args.ExtendedRange, args.Threads});
+    if (code != kExitOk) throw CLI::RuntimeError(code);
+    return;
+  }
+#endif
   if (!SupportedFile(args.Book))
     Fail(kExitLink, "\"" + args.Book + "\": tersolv calc reads .xlsx and .csv workbooks (a LibreOffice "
                     "or Excel file of another kind can be saved as .xlsx)");
@@ -193,6 +202,11 @@ void AddCalcCommand(CLI::App& app) {
   calc->add_option("-o,--output", args->Out, "save into this file instead (same format as BOOK); BOOK is left as it is");
   calc->add_flag("--extended-range", args->ExtendedRange, "lift the limits of temperature and pressure");
   calc->add_option("--threads", args->Threads, "threads for the calculation (default 0: all cores)");
+#ifdef TERSOLV_WITH_CALC_LINK
+  calc->add_flag("--via-calc", args->ViaCalc,
+                 "run the job through a headless LibreOffice Calc instead, for any format it opens "
+                 "(.xlsx, .xls, .ods); the file is saved in its own format");
+#endif
   calc->footer(kExitCodesHelp);
   calc->callback([args] { RunCalc(*args); });
 }

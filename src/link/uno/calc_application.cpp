@@ -12,6 +12,7 @@
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
@@ -532,6 +533,51 @@ void CalcApplication::SaveActiveWorkbook() {
         if (storable->isReadonly())
           throw LinkError(kFileError, "The workbook \"" + BookName(model) + "\" is open read-only");
         storable->store();
+      },
+      s.Options().LoadTimeout);
+}
+
+void CalcApplication::ActivateSheet(const std::string& name) {
+  CalcSession& s = *session_;
+  s.Call("ActivateSheet", [&] {
+    Model model = ActiveWorkbook(s);
+    Reference<container::XNameAccess> sheets(
+        Reference<sheet::XSpreadsheetDocument>(model, css::uno::UNO_QUERY_THROW)->getSheets(), css::uno::UNO_QUERY_THROW);
+    if (!sheets->hasByName(ToOUString(name)))
+      throw LinkError(kBadArgument, "The workbook \"" + BookName(model) + "\" has no sheet \"" + name + "\"");
+    View(model)->setActiveSheet(Reference<sheet::XSpreadsheet>(sheets->getByName(ToOUString(name)), css::uno::UNO_QUERY_THROW));
+  });
+}
+
+std::vector<std::string> CalcApplication::SheetNames() {
+  CalcSession& s = *session_;
+  return s.Call("SheetNames", [&] {
+    std::vector<std::string> names;
+    Model model = ActiveWorkbook(s);
+    const css::uno::Sequence<OUString> all =
+        Reference<sheet::XSpreadsheetDocument>(model, css::uno::UNO_QUERY_THROW)->getSheets()->getElementNames();
+    for (const OUString& name : all) names.push_back(ToUtf8(name));
+    return names;
+  });
+}
+
+void CalcApplication::SaveActiveWorkbookCopy(const std::string& path) {
+  CalcSession& s = *session_;
+  const std::string full = fs::absolute(path).lexically_normal().string();
+  s.Call(
+      "SaveActiveWorkbookCopy",
+      [&] {
+        Model model = ActiveWorkbook(s);
+        OUString filter;
+        for (const beans::PropertyValue& arg : model->getArgs()) {
+          if (arg.Name == "FilterName") arg.Value >>= filter;
+        }
+        css::uno::Sequence<beans::PropertyValue> args(2);
+        args.getArray()[0].Name = "FilterName";
+        args.getArray()[0].Value <<= filter;
+        args.getArray()[1].Name = "Overwrite";
+        args.getArray()[1].Value <<= true;
+        Reference<frame::XStorable>(model, css::uno::UNO_QUERY_THROW)->storeToURL(PathToUrl(full), args);
       },
       s.Options().LoadTimeout);
 }

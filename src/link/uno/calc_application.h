@@ -49,6 +49,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/link.h"
 
@@ -108,9 +109,17 @@ class CalcApplication : public Application {
   // See the header comment; an empty function removes it.
   void SetEventWakeup(std::function<void()> wakeup);
 
+  // Makes the sheet of that name the active sheet of the active workbook
+  // (kBadArgument when there is none).
+  void ActivateSheet(const std::string& name);
+  // Names of the sheets of the active workbook.
+  std::vector<std::string> SheetNames();
   // Saves the active workbook in its own file and format (kFileError when
   // it is read-only or the save fails).
   void SaveActiveWorkbook();
+  // Saves a copy of the active workbook into `path`, in the format the
+  // workbook was loaded from; the workbook stays tied to its own file.
+  void SaveActiveWorkbookCopy(const std::string& path);
   // Closes the active workbook without saving.
   void CloseActiveWorkbook();
 
