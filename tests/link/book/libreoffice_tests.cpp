@@ -1,0 +1,97 @@
+// The computed example as LibreOffice Calc sees it: a headless soffice with a
+// private profile converts every sheet to .csv; the numbers, "not found" and
+// the untouched notes sheet (its formulas recalculated) must be there.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "link/book/book_application.h"
+#include "link/book/cell_format.h"
+#include "link/book/command_test_util.h"
+
+namespace tersolv::link::book {
+namespace {
+
+using testing::ReadFile;
+using testing::RunTersolv;
+using testing::TempFolder;
+using testing::WriteFile;
+
+// Runs soffice in its own process group; ends that group if it hangs.
+int RunOffice(const std::vector<std::string>& args, std::chrono::seconds timeout) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(-pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(LibreOffice, SeesTheResultsAndTheUntouchedRestOfTheWorkbook) {
+  if (std::system("command -v soffice >/dev/null 2>&1") != 0) GTEST_SKIP() << "soffice is not installed";
+  TempFolder dir;
+  WriteFile(dir / "Example.xlsx", ReadFile(TERSOLV_EXAMPLE));
+  ASSERT_EQ(RunTersolv(dir, "calc Example.xlsx").Exit, 0);
+  ASSERT_EQ(RunTersolv(dir, "calc Example.xlsx --sheet Components").Exit, 0);
+
+  std::filesystem::create_directory(dir / "out");
+  const int exit = RunOffice({"soffice", "-env:UserInstallation=file://" + (dir / "profile"), "--headless",
+                              "--norestore", "--convert-to",
+                              // comma, quote, UTF-8, all sheets, each into its own file
+                              "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1",
+                              "--outdir", dir / "out", dir / "Example.xlsx"},
+                             std::chrono::seconds(180));
+  ASSERT_EQ(exit, 0);
+
+  BookApplication ours;
+  ours.OpenWorkbook(dir / "Example.xlsx", true);
+  BookApplication theirs;
+  for (const std::string sheetName : {"Ternary system", "Components"}) {
+    SCOPED_TRACE(sheetName);
+    ours.ActivateSheet(sheetName);
+    auto expected = ours.ActiveSheet();
+    theirs.OpenWorkbook(dir / ("out/Example-" + sheetName + ".csv"), true, sheetName);
+    auto seen = theirs.ActiveSheet();
+    const int rows = sheetName == "Components" ? 20 : 30, last = sheetName == "Components" ? 10 : 12;
+    int numbers = 0;
+    for (int row = 1; row <= rows; ++row)
+      for (int column = 1; column <= last; ++column) {
+        const std::string a = expected->CellText(row, column), b = seen->CellText(row, column);
+        const auto x = ParseNumber(a), y = ParseNumber(b);
+        if (x && y) {
+          EXPECT_NEAR(*y, *x, 1e-13 * std::abs(*x) + 1e-300) << row << "," << column;
+          ++numbers;
+        } else {
+          EXPECT_EQ(b, a) << row << "," << column;
+        }
+      }
+    EXPECT_GT(numbers, (rows - 3) * (last - 1) * 9 / 10);
+  }
+  const std::string components = ReadFile(dir / "out/Example-Components.csv");
+  EXPECT_NE(components.find("not found"), std::string::npos);
+  const std::string notes = ReadFile(dir / "out/Example-Notes.csv");
+  EXPECT_NE(notes.find("Compute it with: tersolv calc Example.xlsx"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("Number of ternary points,27"), std::string::npos) << notes;
+}
+
+}  // namespace
+}  // namespace tersolv::link::book
