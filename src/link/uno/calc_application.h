@@ -59,6 +59,7 @@ struct CalcOptions {
   std::string PipeName;         // "" = $TERSOLV_PIPE, else "tersolv"
   bool Headless = false;        // start (and load documents) without windows
   std::string ProfileFolder;    // "" = the user's own office profile
+  bool SeedProfile = true;      // prepare a new ProfileFolder (see SeedProfile)
   bool Start = true;            // start an office when none answers (else fail)
   std::string Soffice = "soffice";  // program started when no office answers
   char DecimalSeparator = '.';  // '.' or ',': the system's notation of numbers

@@ -259,7 +259,7 @@ void CalcSession::StartOffice() {
   }
   if (!options_.ProfileFolder.empty()) {
     const std::filesystem::path folder = std::filesystem::absolute(options_.ProfileFolder);
-    SeedProfile(folder.string());
+    if (options_.SeedProfile) ::tersolv::link::uno::SeedProfile(folder.string());
     args.push_back("-env:UserInstallation=file://" + folder.string());
   }
   std::vector<char*> argv;
