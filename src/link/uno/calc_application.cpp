@@ -487,6 +487,9 @@ void CalcApplication::SetEventsEnabled(bool enabled) {
   } else {
     session_->Events().SetEnabled(true);
   }
+  // The switch is this side's, but without an office there is nothing to
+  // switch: fail as every other call does.
+  if (session_->Gone()) session_->Call("SetEventsEnabled", [] {});
 }
 
 bool CalcApplication::EventsEnabled() const { return session_->Events().Enabled(); }

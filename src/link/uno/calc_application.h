@@ -99,6 +99,8 @@ class CalcApplication : public Application {
   // A read-write open of a file that another office has locked fails with
   // kFileError naming the lock; a missing or unreadable file with kFileError.
   void OpenWorkbook(const std::string& path, bool readOnly) override;
+  // Fails with kApplicationGone once the office is gone (the switch itself
+  // is still set, and pending events are delivered).
   void SetEventsEnabled(bool enabled) override;
   bool EventsEnabled() const override;
   // See the header comment.

@@ -223,6 +223,7 @@ TEST_F(CalcLink, AnOfficeKilledDuringACalculationEndsItWithAClearErrorAndAnIntac
   killer.join();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(40));
   ExpectLinkError(kApplicationGone, [&] { app_->WorkbookCount(); });
+  ExpectLinkError(kApplicationGone, [&] { app_->SetEventsEnabled(true); });
   EXPECT_EQ(Bytes(path), before);  // nothing was saved half-way
 }
 
