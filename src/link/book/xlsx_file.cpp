@@ -109,6 +109,9 @@ class XlsxSheet final : public BookSheet {
     return "cell " + CellReference(row, column) + " of sheet \"" + name_ + "\"";
   }
   const Cell* Find(int row, int column) const;
+  // The row's entry, or null; remembers the last row asked for (the reader
+  // and the driver work row by row).
+  Row* RowAt(int row) const;
   pugi::xml_node Obtain(int row, int column);
   void ReleaseValue(int row, int column, pugi::xml_node cell);
   pugi::xml_node ValueElement(pugi::xml_node cell);
@@ -120,6 +123,8 @@ class XlsxSheet final : public BookSheet {
   pugi::xml_node sheetData_;
   std::string prefix_;
   std::map<int, Row> rows_;
+  mutable int cachedRow_ = 0;
+  mutable Row* cached_ = nullptr;
   bool dirty_ = false;
 };
 
@@ -588,10 +593,19 @@ void XlsxSheet::Load(const std::string& xml, std::uint64_t& cellBudget) {
   }
 }
 
-const XlsxSheet::Cell* XlsxSheet::Find(int row, int column) const {
+XlsxSheet::Row* XlsxSheet::RowAt(int row) const {
+  if (cached_ && cachedRow_ == row) return cached_;
   auto r = rows_.find(row);
   if (r == rows_.end()) return nullptr;
-  const auto& cells = r->second.Cells;
+  cachedRow_ = row;
+  cached_ = const_cast<Row*>(&r->second);
+  return cached_;
+}
+
+const XlsxSheet::Cell* XlsxSheet::Find(int row, int column) const {
+  const Row* r = RowAt(row);
+  if (!r) return nullptr;
+  const auto& cells = r->Cells;
   auto c = std::lower_bound(cells.begin(), cells.end(), column, [](const Cell& a, int col) { return a.Column < col; });
   return c != cells.end() && c->Column == column ? &*c : nullptr;
 }
@@ -613,16 +627,18 @@ std::string XlsxSheet::Text(int row, int column) const {
 
 pugi::xml_node XlsxSheet::Obtain(int row, int column) {
   dirty_ = true;
-  auto r = rows_.find(row);
-  if (r == rows_.end()) {
+  Row* found = RowAt(row);
+  if (!found) {
     auto next = rows_.upper_bound(row);
     const std::string name = prefix_ + "row";
     pugi::xml_node node = next != rows_.end() ? sheetData_.insert_child_before(name.c_str(), next->second.Node)
                                               : sheetData_.append_child(name.c_str());
     node.append_attribute("r") = row;
-    r = rows_.emplace(row, Row{node, {}}).first;
+    found = &rows_.emplace(row, Row{node, {}}).first->second;
+    cachedRow_ = row;
+    cached_ = found;
   }
-  Row& entry = r->second;
+  Row& entry = *found;
   auto c = std::lower_bound(entry.Cells.begin(), entry.Cells.end(), column,
                             [](const Cell& a, int col) { return a.Column < col; });
   if (c != entry.Cells.end() && c->Column == column) return c->Node;
@@ -679,9 +695,9 @@ void XlsxSheet::PutText(int row, int column, const std::string& text) {
 }
 
 void XlsxSheet::Clear(int row, int firstColumn, int lastColumn) {
-  auto r = rows_.find(row);
-  if (r == rows_.end()) return;
-  auto& cells = r->second.Cells;
+  Row* r = RowAt(row);
+  if (!r) return;
+  auto& cells = r->Cells;
   for (auto c = cells.begin(); c != cells.end();) {
     if (c->Column < firstColumn || c->Column > lastColumn) {
       ++c;
@@ -691,7 +707,7 @@ void XlsxSheet::Clear(int row, int firstColumn, int lastColumn) {
     ReleaseValue(row, c->Column, c->Node);
     if (pugi::xml_node v = ChildElement(c->Node, "v")) c->Node.remove_child(v);
     if (!c->Node.attribute("s") && !c->Node.first_child()) {
-      r->second.Node.remove_child(c->Node);
+      r->Node.remove_child(c->Node);
       c = cells.erase(c);
     } else {
       ++c;
