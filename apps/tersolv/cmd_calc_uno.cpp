@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -122,9 +123,19 @@ void Save(CalcApplication& app, const ViaCalcJob& job) {
   }
 }
 
+std::string Extension(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
 }  // namespace
 
 int RunCalcViaCalc(const ViaCalcJob& job) {
+  if (!job.Out.empty() && Extension(job.Out) != Extension(job.Book)) {
+    Say("--output: OUT must have the format (extension) of BOOK");
+    return kExitUsage;
+  }
   std::error_code error;
   if (!fs::is_regular_file(job.Book, error)) {
     Say("\"" + job.Book + "\": no such file");
