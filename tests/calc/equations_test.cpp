@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "calc/equations.h"
-#include "nacl/halite.h"
 
 namespace tersolv::calc {
 namespace {
@@ -88,21 +87,12 @@ TEST(HaliteSolubility, SettlesOrReportsNotFound) {
   nacl::NaClParameters params;
   params.Archer = nacl::ArcherParameters(298.15, 1);
   const auto h2s = nacl::H2SSelfInteraction(298.15);
-  // ln a(NaCl) at saturation for m = 6.14 and gamma+- = 1.0: L = ln 6.14.
   // A saturation term far beyond any solution: the search runs away.
   EXPECT_FALSE(HaliteSolubility(1000.0, 0.997, 298.15, 78.4, params, h2s).has_value());
   const auto m = HaliteSolubility(std::log(6.14 * 1.0), 0.997, 298.15, 78.4, params, h2s);
   ASSERT_TRUE(m.has_value());
   const double lnGamma = nacl::EvaluateNaClActivity(*m, 0, 0.997, 298.15, 78.4, params, h2s).LnGammaPM;
   EXPECT_NEAR(std::log(*m) + lnGamma, std::log(6.14), 1e-8);
-}
-
-TEST(SolutionProperties, PureWaterLimits) {
-  EXPECT_EQ(WaterActivityCoefficient(0, 0, 1), 1.0);
-  const double Vw = 18.015268 / 0.99704704;
-  const SolutionVolume s = SolutionVolumeAndDensity(0, 0, Vw, 35.0, 16.6);
-  EXPECT_DOUBLE_EQ(s.MolarVolume, Vw);
-  EXPECT_DOUBLE_EQ(s.Density, 0.99704704);
 }
 
 TEST(SolutionProperties, MixtureByMoleFractions) {
@@ -114,14 +104,6 @@ TEST(SolutionProperties, MixtureByMoleFractions) {
   // a_w/x_w = (1 + X) exp(-phi X), X = (2 m_N + m_H) M_w / 1000.
   const double X = 2.5 * 18.015268 / 1000;
   EXPECT_DOUBLE_EQ(WaterActivityCoefficient(1.0, 0.5, 0.95), (1 + X) * std::exp(-0.95 * X));
-}
-
-TEST(H2SPartialVolume, IsTheWaterTermWhenIncompressible) {
-  EXPECT_DOUBLE_EQ(H2SPartialVolume(298.15, 0.997, 18.07, 0.0), (1 + 0.10134) * 18.07);
-}
-
-TEST(HaliteGibbsEnergy, ReferencePointIsTheFormationEnergy) {
-  EXPECT_EQ(nacl::HaliteGibbsEnergy(298.15, 1), -384160.0);
 }
 
 }  // namespace
