@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -71,6 +72,36 @@ Sheet& TheSheet() {
   return sheet;
 }
 
+// The rows the plain single-threaded run writes, computed once.
+const std::map<std::pair<int, int>, link::memory::CellValue>& SingleThreadRows() {
+  static const auto rows = [] {
+    link::memory::MemoryApplication app;
+    app.AddWorkbook("Reference.xlsx");
+    auto out = app.AddSheet("Ternary system");
+    calc::CalculateValues(TheSheet().reader, *out, TheSheet().frontend, calc::DriverOptions{});
+    return out->Values();
+  }();
+  return rows;
+}
+
+// Largest relative difference between a sheet and the single-threaded rows
+// (infinite when a cell is missing or of another kind).
+double MaxRelativeDifference(const link::memory::MemorySheet& sheet) {
+  const auto values = sheet.Values();
+  const auto& reference = SingleThreadRows();
+  if (values.size() != reference.size()) return HUGE_VAL;
+  double worst = 0;
+  for (const auto& [cell, value] : reference) {
+    const auto found = values.find(cell);
+    if (found == values.end() || found->second.index() != value.index()) return HUGE_VAL;
+    if (const double* d = std::get_if<double>(&value)) {
+      const double other = std::get<double>(found->second);
+      if (*d != other) worst = std::max(worst, std::abs(other - *d) / std::abs(*d));
+    }
+  }
+  return worst;
+}
+
 void BM_CalculateValues(benchmark::State& state) {
   Sheet& s = TheSheet();
   calc::DriverOptions options;
@@ -85,10 +116,9 @@ void BM_CalculateValues(benchmark::State& state) {
     calc::CalculateValues(s.reader, *out, s.frontend, options);
     benchmark::DoNotOptimize(out->Value(kPoints + 3, 12));
   }
+  auto* last = apps.back()->Sheet("Ternary system").get();
+  state.counters["max_rel_diff_vs_1_thread"] = MaxRelativeDifference(*last);
   state.counters["points"] = kPoints;
-  state.counters["us_per_point"] =
-      benchmark::Counter(static_cast<double>(kPoints) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_CalculateValues)
     ->Arg(1)
