@@ -1,9 +1,10 @@
-// A scripted main window and user for the shell's tests, and a scratch
-// folder tree: program folder, home folder and a data folder.
+// A scripted main window and user for the shell's tests, and a scratch folder
+// tree (program folder, home folder, two data folders).
 #pragma once
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <filesystem>
@@ -17,103 +18,69 @@
 
 #include "link/memory/memory.h"
 #include "shell/shell.h"
-#include "shell/window.h"
 
 namespace tersolv::shell::testing {
 
-using link::MessageIcon;
-
-class FakeWindow : public Window {
- public:
-  std::string caption = "Tersolv";
+struct FakeWindow : Window {
+  std::string caption = "Tersolv", credit;
   std::vector<std::string> captions;  // every caption set, in order
   int height = kDesignHeight;
-  bool enabled[3] = {true, true, true};
-  bool separator = true;
-  std::string credit;
-  bool topmost = false, shown = false, closed = false;
+  bool enabled[3] = {true, true, true}, separator = true, topmost = false, shown = false, closed = false;
   Shell* shell = nullptr;  // receives Form_Resize
 
   std::string Caption() const override { return caption; }
-  void SetCaption(const std::string& c) override {
-    caption = c;
-    captions.push_back(c);
-  }
+  void SetCaption(const std::string& c) override { captions.push_back(caption = c); }
   int Height() const override { return height; }
   void SetHeight(int twips) override {
-    const bool changed = twips != height;
     height = twips;
-    if (changed && shell != nullptr) shell->Form_Resize();
+    if (shell != nullptr) shell->Form_Resize();
   }
-  bool ButtonEnabled(int index) const override { return enabled[index]; }
-  void SetButtonEnabled(int index, bool on) override { enabled[index] = on; }
+  bool ButtonEnabled(int i) const override { return enabled[i]; }
+  void SetButtonEnabled(int i, bool on) override { enabled[i] = on; }
   void SetSeparatorVisible(bool visible) override { separator = visible; }
   void SetCreditCaption(const std::string& c) override { credit = c; }
   void MakeTopmost() override { topmost = true; }
   void Show() override { shown = true; }
   void Close() override { closed = true; }
-
-  bool Read() const {  // whether the reader ran since captions was cleared
-    for (const auto& c : captions) {
-      if (c == "Reading data...") return true;
-    }
-    return false;
-  }
+  // Whether the reader ran since `captions` was cleared.
+  bool Read() const { return std::count(captions.begin(), captions.end(), "Reading data...") > 0; }
 };
 
-struct Message {
-  MessageIcon icon;
-  std::string text;
-};
-
-class ScriptedPrompter : public Prompter {
- public:
-  std::vector<Message> messages;
+struct ScriptedPrompter : Prompter {
+  std::vector<std::pair<link::MessageIcon, std::string>> messages;
   std::vector<FileRequest> requests;
-  // Answers of the file dialog, in order: a full path, or nothing (cancel).
-  std::deque<std::optional<std::string>> answers;
+  std::deque<std::optional<std::string>> answers;  // of the file dialog: a path, or nothing (cancel)
   int processed = 0;
-  std::function<void(const Message&)> onMessage;  // runs inside the message box
+  std::function<void()> onMessage;  // runs while the message box is up
 
-  void ShowMessage(MessageIcon icon, const std::string& text) override {
-    messages.push_back({icon, text});
-    if (onMessage) onMessage(messages.back());
+  void ShowMessage(link::MessageIcon icon, const std::string& text) override {
+    messages.emplace_back(icon, text);
+    if (onMessage) onMessage();
   }
   std::optional<std::string> ChooseFile(const FileRequest& request) override {
     requests.push_back(request);
-    if (answers.empty()) {
-      ADD_FAILURE() << "unexpected file dialog";
-      return std::nullopt;
-    }
+    if (answers.empty()) ADD_FAILURE() << "unexpected file dialog";
+    if (answers.empty()) return std::nullopt;
     auto answer = answers.front();
     answers.pop_front();
     return answer;
   }
   void ProcessEvents() override { ++processed; }
-
   bool Shown(const std::string& text) const {
-    for (const auto& m : messages) {
-      if (m.text == text) return true;
-    }
-    return false;
+    return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.second == text; });
   }
 };
 
-// A fresh folder tree under the system's temporary folder, removed at the end.
-class ScratchFolders {
- public:
+struct ScratchFolders {
   ScratchFolders() {
-    namespace fs = std::filesystem;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root = fs::temp_directory_path() / ("tersolv-shell-" + std::string(info->test_suite_name()) + "-" +
-                                        info->name() + "-" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root / "prog");
-    fs::create_directories(root / "home" / "data");
-    fs::create_directories(root / "home" / "other");
-    root = fs::canonical(root);
-    Program = (root / "prog").string() + "/";
-    Home = (root / "home").string() + "/";
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    root = std::filesystem::temp_directory_path() /
+           ("tersolv-shell-" + std::string(test->name()) + "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    for (const char* d : {"prog", "home/data", "home/other"}) std::filesystem::create_directories(root / d);
+    root = std::filesystem::canonical(root);
+    Program = (root / "prog/").string();
+    Home = (root / "home/").string();
     Data = Home + "data/";
     Other = Home + "other/";
   }
@@ -122,33 +89,25 @@ class ScratchFolders {
     std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
     std::filesystem::remove_all(root, ec);
   }
-  static void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::trunc) << text;
-  }
-  static std::string ReadFile(const std::string& path) {
+  static void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+  static std::string Read(const std::string& path) {
     std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-
   std::filesystem::path root;
   std::string Program, Home, Data, Other;
 };
 
-// Fills the active workbook of `app` with a "Ternary system" sheet holding
-// the given points (t in C, p in MPa, m(H2S), m(NaCl)).
-inline std::shared_ptr<link::memory::MemorySheet> AddTernarySheet(
-    link::memory::MemoryApplication& app, const std::vector<std::array<double, 4>>& points) {
+// A "Ternary system" sheet in the active workbook with the given points
+// (t in C, p in MPa, m(H2S), m(NaCl)).
+inline std::shared_ptr<link::memory::MemorySheet> AddTernarySheet(link::memory::MemoryApplication& app,
+                                                                  const std::vector<std::array<double, 4>>& points) {
   auto sheet = app.AddSheet("Ternary system");
-  sheet->SetText(1, 1, "H2S + NaCl + H2O");
   sheet->SetText(2, 1, "System definitions");
-  sheet->SetText(3, 1, "T, C");
-  sheet->SetText(3, 2, "P, MPa");
-  sheet->SetText(3, 3, "m(H2S)");
-  sheet->SetText(3, 4, "m(NaCl)");
-  int row = 4;
-  for (const auto& p : points) {
-    for (int c = 0; c < 4; ++c) sheet->SetNumber(row, c + 1, p[static_cast<std::size_t>(c)]);
-    ++row;
+  const char* headers[] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
+  for (int c = 0; c < 4; ++c) sheet->SetText(3, c + 1, headers[c]);
+  for (std::size_t r = 0; r < points.size(); ++r) {
+    for (int c = 0; c < 4; ++c) sheet->SetNumber(static_cast<int>(r) + 4, c + 1, points[r][static_cast<std::size_t>(c)]);
   }
   return sheet;
 }

@@ -1,5 +1,7 @@
 #include "shell/qt/form1.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -69,6 +71,10 @@ int Form1::Height() const { return height() * kTwipsPerPixel + kFrameTwips; }
 void Form1::SetHeight(int twips) {
   const int client = std::max(1, Px(twips - kFrameTwips));
   setFixedSize(kClientWidth, client);
+  // What the height cuts off cannot be reached either (nor by its access key).
+  for (QWidget* below : {static_cast<QWidget*>(Button(2)), static_cast<QWidget*>(crt_)}) {
+    below->setVisible(below->geometry().bottom() < client);
+  }
 }
 
 bool Form1::ButtonEnabled(int index) const { return Button(index)->isEnabled(); }
