@@ -168,7 +168,7 @@ void AddPointCommand(CLI::App& app) {
       ->option_text(" ");
   point->add_flag("--extended-range", args->ExtendedRange, "lift the limits of temperature and pressure");
   point->add_flag("--json", args->Json, "print one JSON object instead of one line per result");
-  point->footer(kExitCodesHelp);
+  point->footer(std::string("Numbers are written with a decimal point, e.g. 0.5 or 1e-3.\n") + kExitCodesHelp);
   point->callback([args] { RunPoint(*args); });
 }
 

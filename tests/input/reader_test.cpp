@@ -209,6 +209,10 @@ TEST_F(ReaderTest, RangeChecksAndTheExtendedRange) {
   ExpectError(Sheet("Components", {{"380", "sat"}}), 5, 4, 2, true);
   ExpectError(Sheet("Components", {{"380", "0"}}), 5, 4, 2, true);
   ExpectError(Sheet("Components", {{"380", "0.0"}}), 5, 4, 2, true);
+  // Below the triple point no saturation pressure is found: "0" must not
+  // quietly become 1 bar there.
+  ExpectError(Sheet("Components", {{"-5", "sat"}}), 5, 4, 2, true);
+  ExpectError(Sheet("Components", {{"-5", "0"}}), 5, 4, 2, true);
   ExpectError(Sheet("Components", {{"400", "20"}}), 4, 4, 2, true);  // gas-like density
   EXPECT_EQ(Read(Sheet("Components", {{"400", "50"}}), true), 0);
   EXPECT_GE(reader_.Points.PointRho[1], 0.322);
