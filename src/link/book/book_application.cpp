@@ -171,6 +171,7 @@ void BookApplication::SaveAs(const std::string& path) {
     throw LinkError(kFileError, "\"" + path + "\" must have the format of \"" + book.FullName + "\" (" +
                                     (book.Csv ? ".csv" : ".xlsx") + ")");
   const std::string full = FullPath(path);
+  if (full == book.FullName && !book.ReadOnly) return Save();  // with its check for changes on disk
   WriteFile(book, full);
   book.FullName = full;
   book.ReadOnly = false;

@@ -531,6 +531,7 @@ void XlsxSheet::CheckCellOnLoad(int row, int column, pugi::xml_node cell) const 
       return;
   }
   const char* text = v.text().get();
+  if (*text == '\0' && type != "s") return;  // an empty value: an empty cell
   if (type.empty() || type == "n") {
     if (!ParseNumber(text))
       throw LinkError(kFileError, "\"" + file_.DisplayName() + "\": " + Where(row, column) + " holds \"" +
@@ -619,6 +620,7 @@ std::string XlsxSheet::Text(int row, int column) const {
   const pugi::xml_node v = ChildElement(node, "v");
   if (!v) return "";
   const char* text = v.text().get();
+  if (*text == '\0') return "";
   if (type.empty() || type == "n") return NumberText(*ParseNumber(text), State().DecimalSeparator);
   if (type == "s") return file_.SharedString(static_cast<std::size_t>(*ParseNumber(text)));
   if (type == "b") return std::string_view(text) == "1" ? "TRUE" : "FALSE";

@@ -328,7 +328,7 @@ TEST(XlsxVariants, ReadsWhatOtherProducersWrite) {
       "<x:row r=\"3\"><x:c r=\"B3\" t=\"b\"><x:v>1</x:v></x:c><x:c t=\"e\"><x:v>#DIV/0!</x:v></x:c>"
       "<x:c t=\"str\"><x:f>\"a\"&amp;\"b\"</x:f><x:v>ab</x:v></x:c>"
       "<x:c t=\"inlineStr\"><x:is><x:r><x:t>ri</x:t></x:r><x:r><x:t>ch</x:t></x:r><x:rPh><x:t>no</x:t></x:rPh>"
-      "</x:is></x:c><x:c><x:v>1E-3</x:v></x:c></x:row></x:sheetData></x:worksheet>";
+      "</x:is></x:c><x:c><x:v>1E-3</x:v></x:c><x:c><x:v/></x:c></x:row></x:sheetData></x:worksheet>";
   WriteFile(path, EditPackage(ReadFile(path), {{"xl/worksheets/sheet1.xml", sheet}}));
   BookApplication app;
   app.OpenWorkbook(path, false);
@@ -339,6 +339,7 @@ TEST(XlsxVariants, ReadsWhatOtherProducersWrite) {
   EXPECT_EQ(s->CellText(3, 4), "ab");
   EXPECT_EQ(s->CellText(3, 5), "rich");
   EXPECT_EQ(s->CellText(3, 6), "0.001");
+  EXPECT_EQ(s->CellText(3, 7), "");  // an empty value
   s->WriteText(3, 4, "new");
   s->WriteNumber(2, 1, 4.0);
   s->SetFontColor(2, 1, 1, 255);
