@@ -41,8 +41,8 @@
 // running with them, so that nothing of the user's is lost.
 //
 // Not thread-safe: one thread (the caller's) uses an application and its
-// worksheets. One CalcApplication per process and office: two UNO bridges
-// from one process to one office break each other.
+// worksheets. One CalcApplication per process and office at a time: a
+// second one fails with kApplicationGone while the first is connected.
 #pragma once
 
 #include <chrono>

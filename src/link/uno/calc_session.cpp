@@ -31,14 +31,16 @@ using namespace css;
 
 Reference<css::uno::XComponentContext> LocalContext() {
   static std::mutex mutex;
-  static Reference<css::uno::XComponentContext> context;
+  // Kept until the process ends and never destroyed: the UNO runtime may be
+  // torn down before static destructors run.
+  static auto* context = new Reference<css::uno::XComponentContext>();
   std::lock_guard lock(mutex);
-  if (!context.is()) {
+  if (!context->is()) {
     rtl::Bootstrap::set(OUString("URE_BOOTSTRAP"),
                         OUString("vnd.sun.star.pathname:" TERSOLV_LO_PROGRAM_DIR "/fundamentalrc"));
-    context = cppu::defaultBootstrap_InitialComponentContext();
+    *context = cppu::defaultBootstrap_InitialComponentContext();
   }
-  return context;
+  return *context;
 }
 
 namespace {
@@ -237,14 +239,20 @@ bool CalcSession::TryConnect() {
       [&] {
         Reference<bridge::XBridge> bridge = bridge::BridgeFactory::create(local_)->createBridge(
             OUString(), "urp", connection, nullptr);
-        Reference<lang::XComponent>(bridge, css::uno::UNO_QUERY_THROW)
-            ->addEventListener(new BridgeWatcher([this] { gone_ = true; }));
         {
           std::lock_guard lock(connectionMutex_);
           bridge_ = bridge;
         }
         remote_.set(bridge->getInstance("StarOffice.ComponentContext"), css::uno::UNO_QUERY_THROW);
         desktop_ = frame::Desktop::create(remote_);
+        // A second bridge of this process to the same office is useless: the
+        // UNO runtime maps the office's objects onto the proxies of the
+        // first, and the second reports itself ended at once.
+        Reference<lang::XComponent>(bridge, css::uno::UNO_QUERY_THROW)
+            ->addEventListener(new BridgeWatcher([this] { gone_ = true; }));
+        if (gone_)
+          throw LinkError(kApplicationGone, "This program is connected to the LibreOffice Calc on pipe \"" + pipe_ +
+                                                "\" already: one connection per program and office");
       },
       options_.StartTimeout);
   return true;

@@ -165,6 +165,18 @@ TEST_F(CalcLink, NumbersKeepEveryDigitAndNoNonFiniteValueReachesACell) {
   ExpectLinkError(kBadArgument, [&] { sheet->WriteNumber(5, 1, std::nan("")); });
 }
 
+TEST_F(CalcLink, ASecondConnectionOfOneProgramIsRefusedAndTheFirstKeepsWorking) {
+  OpenTernary("First", 1);
+  try {
+    auto second = TestOffice::Shared().Attach();
+    ADD_FAILURE() << "a second connection to one office was taken";
+  } catch (const LinkError& e) {
+    EXPECT_EQ(e.Number(), kApplicationGone);
+    EXPECT_NE(e.Description().find("already"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(app_->ActiveSheet()->CellText(4, 1), "25");
+}
+
 TEST_F(CalcLink, AReadWriteOpenOfALockedFileIsRefusedAndReadOnlyWorks) {
   const std::string path = (folder_ / "Locked.ods").string();
   TestOffice::WriteWorkbook(*app_, path, {{"Components", {{1, 1, std::string("x")}}}});
