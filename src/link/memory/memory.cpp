@@ -71,27 +71,44 @@ std::string MemorySheet::Name() const {
 MemorySheet::Cell& MemorySheet::At(int row, int column) {
   const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(column);
   if (r >= rows_.size()) rows_.resize(std::max(r + 1, rows_.size() * 3 / 2));
-  if (c >= rows_[r].size()) rows_[r].resize(c + 1);
+  if (c >= rows_[r].size()) {
+    if (rows_[r].capacity() == 0) rows_[r].reserve(16);
+    rows_[r].resize(c + 1);
+  }
   return rows_[r][c];
+}
+
+CellValue MemorySheet::ValueOf(const Cell& cell) const {
+  switch (cell.What) {
+    case Cell::kNumber: return cell.Number;
+    case Cell::kText: return texts_[cell.Text];
+    default: return std::monostate{};
+  }
 }
 
 std::string MemorySheet::CellText(int row, int column) const {
   auto app = Check(row, column);
   const Cell* cell = Find(row, column);
-  if (!cell) return "";
-  const CellValue& v = cell->Value;
-  if (const double* d = std::get_if<double>(&v)) return NumberText(*d, app->DecimalSeparator);
-  if (const std::string* s = std::get_if<std::string>(&v)) return *s;
-  return "";
+  if (!cell || cell->What == Cell::kEmpty) return "";
+  if (cell->What == Cell::kNumber) return NumberText(cell->Number, app->DecimalSeparator);
+  return texts_[cell->Text];
 }
 
 void MemorySheet::Store(int row, int column, CellValue value) {
   if (std::holds_alternative<std::monostate>(value)) {
     const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(column);
-    if (r < rows_.size() && c < rows_[r].size()) rows_[r][c].Value = std::monostate{};
+    if (r < rows_.size() && c < rows_[r].size()) rows_[r][c].What = Cell::kEmpty;
     return;
   }
-  At(row, column).Value = std::move(value);
+  Cell& cell = At(row, column);
+  if (const double* d = std::get_if<double>(&value)) {
+    cell.What = Cell::kNumber;
+    cell.Number = *d;
+  } else {
+    cell.What = Cell::kText;
+    cell.Text = static_cast<std::uint32_t>(texts_.size());
+    texts_.push_back(std::get<std::string>(std::move(value)));
+  }
 }
 
 void MemorySheet::Notify(const std::shared_ptr<AppState>& app, const CellRange& range) const {
@@ -151,7 +168,7 @@ void MemorySheet::SetText(int row, int column, const std::string& text) {
 
 CellValue MemorySheet::Value(int row, int column) const {
   const Cell* cell = Find(row, column);
-  return cell ? cell->Value : CellValue{};
+  return cell ? ValueOf(*cell) : CellValue{};
 }
 
 Rgb MemorySheet::FontColor(int row, int column) const {
@@ -163,8 +180,8 @@ std::map<std::pair<int, int>, CellValue> MemorySheet::Values() const {
   std::map<std::pair<int, int>, CellValue> out;
   for (std::size_t r = 0; r < rows_.size(); ++r) {
     for (std::size_t c = 0; c < rows_[r].size(); ++c) {
-      if (std::holds_alternative<std::monostate>(rows_[r][c].Value)) continue;
-      out[{static_cast<int>(r), static_cast<int>(c)}] = rows_[r][c].Value;
+      if (rows_[r][c].What == Cell::kEmpty) continue;
+      out[{static_cast<int>(r), static_cast<int>(c)}] = ValueOf(rows_[r][c]);
     }
   }
   return out;

@@ -67,9 +67,13 @@ class MemorySheet : public Worksheet {
 
  private:
   struct Cell {
-    CellValue Value;
+    enum Kind : std::uint8_t { kEmpty, kNumber, kText };
+    Kind What = kEmpty;
     Rgb FontColor = 0;
+    double Number = 0;
+    std::uint32_t Text = 0;  // index into texts_
   };
+  CellValue ValueOf(const Cell& cell) const;
   // The cell if it was ever stored, else nullptr.
   const Cell* Find(int row, int column) const {
     const auto r = static_cast<std::size_t>(row), c = static_cast<std::size_t>(column);
@@ -90,6 +94,7 @@ class MemorySheet : public Worksheet {
   bool isWorksheet_;
   bool closed_ = false;
   std::vector<std::vector<Cell>> rows_;  // [row][column], index 0 unused
+  std::vector<std::string> texts_;       // texts of text cells
   std::function<void(const CellRange&)> handler_;
   bool journalOn_ = false;
   std::vector<std::string> journal_;
