@@ -352,8 +352,14 @@ void CalcSession::ThrowTranslated(const char* what, int number, const OUString& 
                            "); the connection to it was closed"
                      : "LibreOffice Calc does not answer (the connection to it is lost)";
   } else {
+    // The office's messages are often only a source location ("at ./sc/...").
+    const std::string detail = ToUtf8(message);
     text = std::string(what) + " failed";
-    if (!message.isEmpty()) text += ": " + ToUtf8(message);
+    if (number == kBadArgument) {
+      text += ": an index or a cell address is out of range";
+    } else if (!detail.empty() && detail.rfind("at ", 0) != 0) {
+      text += ": " + detail;
+    }
   }
   throw LinkError(number, text);
 }

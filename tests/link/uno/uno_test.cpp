@@ -165,6 +165,15 @@ TEST_F(CalcLink, NumbersKeepEveryDigitAndNoNonFiniteValueReachesACell) {
   ExpectLinkError(kBadArgument, [&] { sheet->WriteNumber(5, 1, std::nan("")); });
 }
 
+TEST_F(CalcLink, QuitLeavesTheOfficeRunningWhileAWorkbookHasUnsavedChanges) {
+  OpenTernary("Unsaved", 1);
+  app_->ActiveSheet()->WriteNumber(4, 5, 1.0);
+  app_->Quit();
+  EXPECT_EQ(app_->WorkbookCount(), 1);  // still there, with the user's work
+  EXPECT_EQ(app_->ActiveSheet()->CellText(4, 5), "1");
+  ExpectLinkError(kBadArgument, [&] { app_->ActiveSheet()->CellText(4, 20000); }, "out of range");
+}
+
 TEST_F(CalcLink, ASecondConnectionOfOneProgramIsRefusedAndTheFirstKeepsWorking) {
   OpenTernary("First", 1);
   try {
