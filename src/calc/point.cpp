@@ -52,8 +52,14 @@ void PointCalculator::Run(int kind, double T, double P, double Rho, double MH, d
   const double epsilon = water_.State.Dielectric;
   const double rhoDP = water_.State.DensityDP;
   const double epsilonDP = water_.State.DielectricDP;
-  const double gIdeal = water_.IdealGasGibbsEnergy(T);
-  const double psatAtT = water_.State.SatPressure;  // left by IdealGasGibbsEnergy
+  if (T != idealT_) {
+    idealT_ = 0;  // not valid should the call fail
+    idealGibbs_ = water_.IdealGasGibbsEnergy(T);
+    idealSatPressure_ = water_.State.SatPressure;  // left by IdealGasGibbsEnergy
+    idealT_ = T;
+  }
+  const double gIdeal = idealGibbs_;
+  const double psatAtT = idealSatPressure_;
   const double gWater = water_.WaterGibbsEnergy(T, P, Rho);
   const double lnFw = CheckFinite((gWater - gIdeal) / RT, "the fugacity of water");
   const double fw = CheckFinite(std::exp(lnFw), "the fugacity of water");

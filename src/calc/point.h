@@ -61,6 +61,10 @@ class PointCalculator {
   void Run(int kind, double T, double P, double Rho, double MH, double MN, PointOutcome& out);
 
   water::WaterModel water_;
+  // The ideal-gas Gibbs energy of water and the saturation pressure are pure
+  // functions of T: kept for the last temperature, since the rows of a sheet
+  // often share it.
+  double idealT_ = 0, idealGibbs_ = 0, idealSatPressure_ = 0;
   nacl::HaliteConstants halite_;
   bool haliteDataSet_;
   bool extendedRange_;
