@@ -44,6 +44,19 @@ ZipArchive::ZipArchive(std::string bytes, const std::string& displayName, const 
     fail("damaged or truncated zip package (" + why + ")");
   }
   zip_error_fini(&error);
+  try {
+    ReadDirectory();
+  } catch (...) {
+    zip_discard(archive_);  // the destructor does not run for a constructor that throws
+    archive_ = nullptr;
+    throw;
+  }
+}
+
+void ZipArchive::ReadDirectory() {
+  const auto fail = [&](const std::string& why) {
+    throw LinkError(kFileError, "\"" + displayName_ + "\" is not a readable .xlsx workbook: " + why);
+  };
   const zip_int64_t count = zip_get_num_entries(archive_, 0);
   if (count < 0 || static_cast<std::uint64_t>(count) > limits_.MaxEntries)
     fail("it has " + std::to_string(count) + " entries, more than " + std::to_string(limits_.MaxEntries));
@@ -53,8 +66,9 @@ ZipArchive::ZipArchive(std::string bytes, const std::string& displayName, const 
       fail("an entry of the zip directory cannot be read");
     if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
       fail("it is encrypted");
+    if (!index_.emplace(st.name, static_cast<std::uint64_t>(i)).second)
+      fail("it has two entries named " + std::string(st.name));
     names_.emplace_back(st.name);
-    index_[st.name] = static_cast<std::uint64_t>(i);
   }
 }
 

@@ -35,6 +35,7 @@ class ZipArchive {
   std::string Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed);
 
  private:
+  void ReadDirectory();
   std::string bytes_;
   std::string displayName_;
   Limits limits_;

@@ -153,6 +153,16 @@ TEST(HostileFiles, FoldersMissingFilesAndUnwritableFolders) {
   EXPECT_EQ(run.Exit, 2);
 }
 
+// Files the fuzzer found; each must be refused cleanly (and, under the
+// sanitizers, without leaking what was opened before the refusal).
+TEST(HostileFiles, FuzzerFinds) {
+  for (const char* name : {"refused-archive.xlsx"}) {
+    SCOPED_TRACE(name);
+    BookApplication app;
+    EXPECT_THROW(app.OpenWorkbook(std::string(TERSOLV_TEST_DATA) + "/" + name, true), LinkError);
+  }
+}
+
 // Limits of the backend itself, with small bounds so that the cases stay cheap.
 TEST(HostileFiles, AllocationLimitsHold) {
   TempFolder dir;
