@@ -207,8 +207,11 @@ void CsvSheet::Parse(std::string_view data, const std::string& displayName, std:
 }
 
 std::string QuoteField(const std::string& text) {
+  // Quoted: separators, quotes and line breaks; blanks at either end; text
+  // that would read as a number; text that would read as a byte-order mark.
   const bool needs = text.find_first_of(",\"\r\n") != std::string::npos ||
-                     (!text.empty() && (text.front() == ' ' || text.back() == ' ')) || ParseNumber(text);
+                     (!text.empty() && (text.front() == ' ' || text.back() == ' ')) || ParseNumber(text) ||
+                     text.rfind("\xEF\xBB\xBF", 0) == 0;
   if (!needs) return text;
   std::string out = "\"";
   for (char c : text) {

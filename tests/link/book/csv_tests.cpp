@@ -81,6 +81,22 @@ TEST(Csv, WritesBackInTheSameStyle) {
   EXPECT_EQ(again.ActiveSheet()->CellText(4, 11), "42");
 }
 
+// Found by fuzzing: a first cell whose text begins with U+FEFF was written
+// bare and then read back as the file's byte-order mark.
+TEST(Csv, TextThatLooksLikeAByteOrderMarkSurvives) {
+  TempFolder dir;
+  const std::string path = dir / "bom.csv";
+  WriteFile(path, "\"\xEF\xBB\xBF\"\n");
+  BookApplication app;
+  app.OpenWorkbook(path, false);
+  EXPECT_EQ(app.ActiveSheet()->CellText(1, 1), "\xEF\xBB\xBF");
+  app.ActiveSheet()->WriteText(2, 1, "x");
+  app.Save();
+  BookApplication again;
+  again.OpenWorkbook(path, false);
+  EXPECT_EQ(again.ActiveSheet()->CellText(1, 1), "\xEF\xBB\xBF");
+}
+
 TEST(Csv, ClearingTheLastCellsShortensTheFile) {
   TempFolder dir;
   const std::string path = dir / "s.csv";
