@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <csignal>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -43,6 +45,21 @@ class ViaCalcFrontend : public ConsoleFrontend {
   }
 };
 
+// The process group of the private office while it runs, and the signal
+// that interrupted the run, for the signal handler below (a signal handler
+// can reach nothing else).
+std::atomic<long> officeGroup{0};
+std::atomic<int> interruptedBy{0};
+
+// Ctrl-C or a kill of tersolv: the office runs in a session of its own, out
+// of reach of the terminal, so end it here. The run then fails at its next
+// call into the office, cleans up, and tersolv ends by the same signal.
+extern "C" void EndOffice(int signal) {
+  interruptedBy = signal;
+  const long group = officeGroup.load();
+  if (group > 0) ::kill(-static_cast<pid_t>(group), SIGKILL);
+}
+
 // A headless office of this run alone: a private profile folder in a
 // temporary folder and a pipe named after the process. Ended (and its
 // folder removed) when the run ends, whatever happened.
@@ -59,9 +76,18 @@ class PrivateOffice {
     options.ProfileFolder = folder_ + "/profile";
     options.DecimalSeparator = link::SystemDecimalSeparator();
     options.StartTimeout = std::chrono::seconds(60);
+    // Installed once the office is spawned: the UNO runtime sets handlers
+    // of its own when it starts, which would replace earlier ones.
+    options.Started = [](long pid) {
+      officeGroup = pid;
+      std::signal(SIGINT, EndOffice);
+      std::signal(SIGTERM, EndOffice);
+      std::signal(SIGHUP, EndOffice);
+    };
     try {
       app_ = std::make_unique<CalcApplication>(options);
     } catch (...) {
+      Stop(officeGroup.load());
       Remove();
       throw;
     }
@@ -75,15 +101,7 @@ class PrivateOffice {
       // Already gone.
     }
     app_.reset();
-    if (pid_ > 0) {
-      bool ended = false;
-      for (int i = 0; i < 200 && !ended; ++i) {  // at most 10 s
-        ended = ::waitpid(static_cast<pid_t>(pid_), nullptr, WNOHANG) != 0;
-        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-      ::kill(-static_cast<pid_t>(pid_), SIGKILL);  // what is left of its process group
-      if (!ended) ::waitpid(static_cast<pid_t>(pid_), nullptr, 0);
-    }
+    Stop(pid_);
     Remove();
   }
   PrivateOffice(const PrivateOffice&) = delete;
@@ -92,6 +110,24 @@ class PrivateOffice {
   CalcApplication& App() { return *app_; }
 
  private:
+  // Waits a little for the office to end after Quit, then ends what is left
+  // of its process group; restores the signal handlers.
+  static void Stop(long pid) {
+    if (pid > 0) {
+      bool ended = false;
+      for (int i = 0; i < 200 && !ended; ++i) {  // at most 10 s
+        ended = ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG) != 0;
+        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      ::kill(-static_cast<pid_t>(pid), SIGKILL);
+      if (!ended) ::waitpid(static_cast<pid_t>(pid), nullptr, 0);
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGHUP, SIG_DFL);
+    officeGroup = 0;
+  }
+
   void Remove() {
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
@@ -129,9 +165,23 @@ std::string Extension(const std::string& path) {
   return ext;
 }
 
+int RunJob(const ViaCalcJob& job);
+
 }  // namespace
 
 int RunCalcViaCalc(const ViaCalcJob& job) {
+  const int code = RunJob(job);
+  if (const int signal = interruptedBy.load(); signal != 0) {
+    Say("interrupted");
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+  return code;
+}
+
+namespace {
+
+int RunJob(const ViaCalcJob& job) {
   if (!job.Out.empty() && Extension(job.Out) != Extension(job.Book)) {
     Say("--output: OUT must have the format (extension) of BOOK");
     return kExitUsage;
@@ -213,4 +263,5 @@ int RunCalcViaCalc(const ViaCalcJob& job) {
   return kExitOk;
 }
 
+}  // namespace
 }  // namespace tersolv::app

@@ -63,6 +63,9 @@ struct CalcOptions {
   bool Start = true;            // start an office when none answers (else fail)
   std::string Soffice = "soffice";  // program started when no office answers
   char DecimalSeparator = '.';  // '.' or ',': the system's notation of numbers
+  // Called with the process id of an office right after starting it (before
+  // it answers), e.g. to end it by its id should the program be interrupted.
+  std::function<void(long)> Started;
   std::chrono::milliseconds StartTimeout{30000};
   std::chrono::milliseconds CallTimeout{30000};
   std::chrono::milliseconds LoadTimeout{120000};

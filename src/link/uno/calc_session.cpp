@@ -289,6 +289,7 @@ void CalcSession::StartOffice() {
   if (failed != 0)
     throw LinkError(kApplicationGone, "Could not start \"" + options_.Soffice + "\": " + std::strerror(failed));
   startedPid_ = pid;
+  if (options_.Started) options_.Started(pid);
 
   const auto deadline = std::chrono::steady_clock::now() + options_.StartTimeout;
   bool exited = false;
