@@ -154,6 +154,9 @@ void RunCalc(const CalcArgs& args) {
   if (status != 0) {
     if (status == 1 && reader.CursorRow > 32770)
       std::cerr << "tersolv calc: a sheet holds at most 32767 points (rows 4 to 32770)\n";
+    if (status == 3 && link::book::IsCsvPath(args.Book) && args.Sheet.empty())
+      std::cerr << "tersolv calc: a .csv sheet is named after its file (\"" << sheet->Name()
+                << "\"); name the file \"Ternary system.csv\" or \"Components.csv\", or give --sheet\n";
     Fail(kExitRejected, "\"" + args.Book + "\" was not changed");
   }
   if (reader.Points.PointCount == 0) {

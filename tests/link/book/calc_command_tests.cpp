@@ -129,6 +129,12 @@ TEST_F(CalcCommand, ARejectedSheetLeavesTheFileAsItWas) {
   // With the extended range the same sheet is accepted.
   EXPECT_EQ(RunTersolv(dir_, Quote("calc") + " " + Quote("Ternary system.csv") + " --extended-range").Exit, 0);
 
+  WriteFile(dir_ / "points.csv", csv);
+  const RunResult unnamed = RunTersolv(dir_, "calc points.csv");
+  EXPECT_EQ(unnamed.Exit, 3);
+  EXPECT_NE(unnamed.Err.find("named after its file (\"points\")"), std::string::npos) << unnamed.Err;
+  EXPECT_EQ(RunTersolv(dir_, "calc points.csv --sheet 'Ternary system' --extended-range").Exit, 0);
+
   const std::string before = ReadFile(example_);
   const RunResult wrongSheet = RunTersolv(dir_, "calc Example.xlsx --sheet Notes");
   EXPECT_EQ(wrongSheet.Exit, 3);
