@@ -6,6 +6,10 @@
 // ($TERSOLV_PIPE names another), or starts one, and keeps its working folder
 // in Tersolv.ini beside the program (or in ~/.config/tersolv/ where the
 // program folder is not writable).
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -15,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QStringList>
 
 #include "link/link.h"
@@ -41,6 +46,31 @@ constexpr const char* kUsage =
     "(default \"tersolv\"); the template Tersolv.xlsx must stand beside the\n"
     "program. Exit status: 0 after a normal close, 1 when the panel could not\n"
     "start (no LibreOffice Calc, working folder equal to the program folder).\n";
+
+// A termination signal (logout, kill, Ctrl-C) closes the window the normal
+// way, so that the settings file is written: the handler only wakes the
+// event loop through a socket pair.
+int signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+}
+
+void CloseOnTerminationSignals(QWidget& window) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    char byte = 0;
+    [[maybe_unused]] const ssize_t got = ::read(signalPipe[1], &byte, 1);
+    window.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
+}
 
 }  // namespace
 
@@ -111,6 +141,7 @@ int main(int argc, char** argv) {
     if (!shell.StartError.empty()) std::cerr << "tersolv-panel: " << shell.StartError << '\n';
     return shell.ExitCode;
   }
+  CloseOnTerminationSignals(form);
   const int status = QApplication::exec();
 #ifdef TERSOLV_PANEL_WITH_UNO
   calc = nullptr;
