@@ -37,11 +37,11 @@ Form1::Form1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
   setWindowTitle("Tersolv");
-  struct Spec {
+  struct ButtonLayout {
     const char* caption;
     int top;
   };
-  static constexpr Spec kButtons[3] = {
+  static constexpr ButtonLayout kButtons[3] = {
       {"Create &new data file", 120}, {"&Open existing data file", 600}, {"&Calculate values", 1230}};
   for (int i = 0; i < 3; ++i) {
     auto* button = new QPushButton(QString::fromUtf8(kButtons[i].caption), this);
