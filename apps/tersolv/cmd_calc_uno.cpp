@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <cctype>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -145,7 +145,8 @@ std::shared_ptr<link::Worksheet> OpenDataSheet(CalcApplication& app, const ViaCa
     } catch (const LinkError& e) {
       std::string names;
       for (const auto& name : app.SheetNames()) names += (names.empty() ? "\"" : ", \"") + name + "\"";
-      throw LinkError(e.Number(), "\"" + job.Book + "\" has no sheet \"" + job.Sheet + "\" (its sheets: " + names + ")");
+      throw LinkError(e.Number(),
+                      "\"" + job.Book + "\" has no sheet \"" + job.Sheet + "\" (its sheets: " + names + ")");
     }
   }
   return app.ActiveSheet();

@@ -1,6 +1,5 @@
 // Timings of the LibreOffice Calc link against a headless office.
 #include <benchmark/benchmark.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,8 +88,8 @@ OpenSheet Ternary(int points) {
   const struct {
     int Row, Column;
     const char* Text;
-  } headers[] = {{1, 1, "Tersolv"}, {2, 1, "System definitions"}, {3, 1, "T, C"},
-                 {3, 2, "P, MPa"},  {3, 3, "m(H2S)"},              {3, 4, "m(NaCl)"}};
+  } headers[] = {{1, 1, "Tersolv"}, {2, 1, "System definitions"}, {3, 1, "T, C"}, {3, 2, "P, MPa"}, {3, 3, "m(H2S)"},
+                 {3, 4, "m(NaCl)"}};
   for (const auto& h : headers) {
     tersolv::link::uno::testing::Cell cell;
     cell.Row = h.Row;

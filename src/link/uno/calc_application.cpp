@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-
 #include <com/sun/star/awt/XTopWindow.hpp>
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -36,6 +33,8 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 #include <cppuhelper/implbase1.hxx>
+#include <filesystem>
+#include <fstream>
 #include <osl/file.hxx>
 #include <rtl/uri.hxx>
 
@@ -139,7 +138,8 @@ class CalcWorksheet : public Worksheet {
   }
 
   std::string Name() const override {
-    return session_->Call("Name", [&] { return ToUtf8(Reference<container::XNamed>(sheet_, css::uno::UNO_QUERY_THROW)->getName()); });
+    return session_->Call(
+        "Name", [&] { return ToUtf8(Reference<container::XNamed>(sheet_, css::uno::UNO_QUERY_THROW)->getName()); });
   }
 
   std::string CellText(int row, int column) const override {
@@ -394,7 +394,8 @@ std::shared_ptr<Worksheet> CalcApplication::FirstWorksheet() {
   return session_->Call("FirstWorksheet", [&]() -> std::shared_ptr<Worksheet> {
     Model model = ActiveWorkbook(*session_);
     Reference<container::XIndexAccess> sheets(
-        Reference<sheet::XSpreadsheetDocument>(model, css::uno::UNO_QUERY_THROW)->getSheets(), css::uno::UNO_QUERY_THROW);
+        Reference<sheet::XSpreadsheetDocument>(model, css::uno::UNO_QUERY_THROW)->getSheets(),
+        css::uno::UNO_QUERY_THROW);
     if (sheets->getCount() < 1) throw LinkError(kNotAWorksheet, "The active workbook has no worksheet");
     Reference<sheet::XSpreadsheet> sheet(sheets->getByIndex(0), css::uno::UNO_QUERY_THROW);
     return std::make_shared<CalcWorksheet>(session_, model, sheet);
@@ -545,10 +546,12 @@ void CalcApplication::ActivateSheet(const std::string& name) {
   s.Call("ActivateSheet", [&] {
     Model model = ActiveWorkbook(s);
     Reference<container::XNameAccess> sheets(
-        Reference<sheet::XSpreadsheetDocument>(model, css::uno::UNO_QUERY_THROW)->getSheets(), css::uno::UNO_QUERY_THROW);
+        Reference<sheet::XSpreadsheetDocument>(model, css::uno::UNO_QUERY_THROW)->getSheets(),
+        css::uno::UNO_QUERY_THROW);
     if (!sheets->hasByName(ToOUString(name)))
       throw LinkError(kBadArgument, "The workbook \"" + BookName(model) + "\" has no sheet \"" + name + "\"");
-    View(model)->setActiveSheet(Reference<sheet::XSpreadsheet>(sheets->getByName(ToOUString(name)), css::uno::UNO_QUERY_THROW));
+    View(model)->setActiveSheet(
+        Reference<sheet::XSpreadsheet>(sheets->getByName(ToOUString(name)), css::uno::UNO_QUERY_THROW));
   });
 }
 

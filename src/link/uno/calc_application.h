@@ -56,13 +56,13 @@
 namespace tersolv::link::uno {
 
 struct CalcOptions {
-  std::string PipeName;         // "" = $TERSOLV_PIPE, else "tersolv"
-  bool Headless = false;        // start (and load documents) without windows
-  std::string ProfileFolder;    // "" = the user's own office profile
-  bool SeedProfile = true;      // prepare a new ProfileFolder (see SeedProfile)
-  bool Start = true;            // start an office when none answers (else fail)
+  std::string PipeName;             // "" = $TERSOLV_PIPE, else "tersolv"
+  bool Headless = false;            // start (and load documents) without windows
+  std::string ProfileFolder;        // "" = the user's own office profile
+  bool SeedProfile = true;          // prepare a new ProfileFolder (see SeedProfile)
+  bool Start = true;                // start an office when none answers (else fail)
   std::string Soffice = "soffice";  // program started when no office answers
-  char DecimalSeparator = '.';  // '.' or ',': the system's notation of numbers
+  char DecimalSeparator = '.';      // '.' or ',': the system's notation of numbers
   // Called with the process id of an office right after starting it (before
   // it answers), e.g. to end it by its id should the program be interrupted.
   std::function<void(long)> Started;

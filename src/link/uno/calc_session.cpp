@@ -6,12 +6,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/connection/ConnectionSetupException.hpp>
 #include <com/sun/star/connection/Connector.hpp>
@@ -21,7 +15,12 @@
 #include <com/sun/star/lang/XEventListener.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/implbase1.hxx>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <rtl/bootstrap.hxx>
+#include <sstream>
 
 extern char** environ;
 
@@ -86,8 +85,7 @@ std::string InstallationValue(const std::string& file, const std::string& key, c
 }  // namespace
 
 OUString ToOUString(const std::string& text) {
-  return rtl::OStringToOUString(rtl::OString(text.c_str(), static_cast<sal_Int32>(text.size())),
-                                RTL_TEXTENCODING_UTF8);
+  return rtl::OStringToOUString(rtl::OString(text.c_str(), static_cast<sal_Int32>(text.size())), RTL_TEXTENCODING_UTF8);
 }
 
 std::string ToUtf8(const OUString& text) {
@@ -109,13 +107,13 @@ bool SeedProfile(const std::string& folder) {
   fs::create_directories(user, error);
   if (error) return false;
   const std::string program = TERSOLV_LO_PROGRAM_DIR;
-  const std::string version = InstallationValue(program + "/../share/registry/main.xcd",
-                                                "\"ooSetupVersion\">", "<value>", "</value>");
+  const std::string version =
+      InstallationValue(program + "/../share/registry/main.xcd", "\"ooSetupVersion\">", "<value>", "</value>");
   const std::string build = InstallationValue(program + "/versionrc", "buildid=", "=", "\n");
   std::ofstream out(file);
   auto item = [&out](const char* path, const char* name, const std::string& value) {
-    out << "<item oor:path=\"" << path << "\"><prop oor:name=\"" << name << "\" oor:op=\"fuse\"><value>"
-        << value << "</value></prop></item>\n";
+    out << "<item oor:path=\"" << path << "\"><prop oor:name=\"" << name << "\" oor:op=\"fuse\"><value>" << value
+        << "</value></prop></item>\n";
   };
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
@@ -189,8 +187,7 @@ CalcSession::CalcSession(const CalcOptions& options)
   watchdog_ = std::thread([this] { Watch(); });
   try {
     if (!TryConnect()) {
-      if (!options_.Start)
-        throw LinkError(kApplicationGone, "No LibreOffice Calc answers on pipe \"" + pipe_ + "\"");
+      if (!options_.Start) throw LinkError(kApplicationGone, "No LibreOffice Calc answers on pipe \"" + pipe_ + "\"");
       StartOffice();
     }
   } catch (...) {
@@ -227,8 +224,8 @@ bool CalcSession::TryConnect() {
   } catch (const connection::ConnectionSetupException&) {
     return false;
   } catch (const css::uno::Exception& e) {
-    throw LinkError(kApplicationGone, "Could not connect to LibreOffice Calc on pipe \"" + pipe_ +
-                                          "\": " + ToUtf8(e.Message));
+    throw LinkError(kApplicationGone,
+                    "Could not connect to LibreOffice Calc on pipe \"" + pipe_ + "\": " + ToUtf8(e.Message));
   }
   {
     std::lock_guard lock(connectionMutex_);
@@ -237,8 +234,8 @@ bool CalcSession::TryConnect() {
   Call(
       "connect",
       [&] {
-        Reference<bridge::XBridge> bridge = bridge::BridgeFactory::create(local_)->createBridge(
-            OUString(), "urp", connection, nullptr);
+        Reference<bridge::XBridge> bridge =
+            bridge::BridgeFactory::create(local_)->createBridge(OUString(), "urp", connection, nullptr);
         {
           std::lock_guard lock(connectionMutex_);
           bridge_ = bridge;
@@ -248,8 +245,9 @@ bool CalcSession::TryConnect() {
         // A second bridge of this process to the same office is useless: the
         // UNO runtime maps the office's objects onto the proxies of the
         // first, and the second reports itself ended at once.
-        Reference<lang::XComponent>(bridge, css::uno::UNO_QUERY_THROW)
-            ->addEventListener(new BridgeWatcher([this] { gone_ = true; }));
+        Reference<lang::XComponent>(bridge, css::uno::UNO_QUERY_THROW)->addEventListener(new BridgeWatcher([this] {
+          gone_ = true;
+        }));
         if (gone_)
           throw LinkError(kApplicationGone, "This program is connected to the LibreOffice Calc on pipe \"" + pipe_ +
                                                 "\" already: one connection per program and office");

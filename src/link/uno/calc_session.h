@@ -5,15 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
@@ -23,6 +14,14 @@
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "link/link.h"
 #include "link/uno/calc_application.h"
@@ -136,10 +135,9 @@ template <class F>
 auto CalcSession::Call(const char* what, F&& call, std::chrono::milliseconds timeout) -> decltype(call()) {
   if (gone_) ThrowTranslated(what, kApplicationGone, OUString());
   const long long previous = deadline_.load();
-  const long long deadline =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch() +
-                                                           timeout)
-          .count();
+  const long long deadline = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch() + timeout)
+                                 .count();
   if (previous == 0 || deadline < previous) deadline_ = deadline;
   struct Restore {
     std::atomic<long long>& slot;

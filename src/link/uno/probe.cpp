@@ -2,10 +2,6 @@
 // on the named pipe PIPE, opens FILE hidden and read-only, and prints the type
 // and value of one cell of its first sheet (default A1). Checks that the UNO
 // tool chain (generated headers, runtime libraries, bootstrap) works.
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>
@@ -21,8 +17,11 @@
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/bootstrap.hxx>
+#include <cstdio>
+#include <cstdlib>
 #include <osl/file.hxx>
 #include <rtl/bootstrap.hxx>
+#include <string>
 
 using namespace com::sun::star;
 using rtl::OUString;

@@ -7,11 +7,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <stdexcept>
-#include <thread>
-
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
@@ -39,8 +34,12 @@
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/bootstrap.hxx>
+#include <cstdlib>
+#include <filesystem>
 #include <osl/file.hxx>
 #include <rtl/bootstrap.hxx>
+#include <stdexcept>
+#include <thread>
 
 #include "link/uno/calc_application.h"
 #include "link/uno/calc_session.h"
@@ -161,8 +160,12 @@ void TestOffice::Start() {
   if (soffice.empty()) throw std::runtime_error(OfficeMissing());
   const std::string profile = folder_ + "/profile";
   SeedProfile(profile);
-  std::vector<std::string> args = {soffice,          "--headless",   "--invisible",
-                                   "--norestore",    "--nologo",     "--accept=pipe,name=" + pipe_ + ";urp;",
+  std::vector<std::string> args = {soffice,
+                                   "--headless",
+                                   "--invisible",
+                                   "--norestore",
+                                   "--nologo",
+                                   "--accept=pipe,name=" + pipe_ + ";urp;",
                                    "-env:UserInstallation=file://" + profile};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -241,7 +244,8 @@ void TestOffice::CloseAllDocuments(CalcApplication& app) {
 void TestOffice::WriteWorkbook(CalcApplication& app, const std::string& path, const std::vector<Sheet>& sheets) {
   const auto load = Props({Prop("Hidden", css::uno::Any(true))});
   Reference<css::lang::XComponent> doc = Loader(app)->loadComponentFromURL("private:factory/scalc", "_blank", 0, load);
-  Reference<css::sheet::XSpreadsheets> all = Reference<css::sheet::XSpreadsheetDocument>(doc, css::uno::UNO_QUERY_THROW)->getSheets();
+  Reference<css::sheet::XSpreadsheets> all =
+      Reference<css::sheet::XSpreadsheetDocument>(doc, css::uno::UNO_QUERY_THROW)->getSheets();
   Reference<css::container::XIndexAccess> byIndex(all, css::uno::UNO_QUERY_THROW);
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     if (i == 0) {
@@ -249,7 +253,8 @@ void TestOffice::WriteWorkbook(CalcApplication& app, const std::string& path, co
     } else {
       all->insertNewByName(U(sheets[i].Name), static_cast<sal_Int16>(i));
     }
-    Reference<css::sheet::XSpreadsheet> sheet(byIndex->getByIndex(static_cast<sal_Int32>(i)), css::uno::UNO_QUERY_THROW);
+    Reference<css::sheet::XSpreadsheet> sheet(byIndex->getByIndex(static_cast<sal_Int32>(i)),
+                                              css::uno::UNO_QUERY_THROW);
     for (const Cell& c : sheets[i].Cells) {
       Reference<css::table::XCell> cell = sheet->getCellByPosition(c.Column - 1, c.Row - 1);
       if (const double* d = std::get_if<double>(&c.Value)) {
@@ -259,20 +264,18 @@ void TestOffice::WriteWorkbook(CalcApplication& app, const std::string& path, co
       }
     }
   }
-  const auto store = Props({
-      Prop("FilterName", css::uno::Any(OUString::createFromAscii(FilterFor(path)))),
-      Prop("Overwrite", css::uno::Any(true))});
+  const auto store = Props({Prop("FilterName", css::uno::Any(OUString::createFromAscii(FilterFor(path)))),
+                            Prop("Overwrite", css::uno::Any(true))});
   Reference<css::frame::XStorable>(doc, css::uno::UNO_QUERY_THROW)->storeToURL(Url(path), store);
   Reference<css::util::XCloseable>(doc, css::uno::UNO_QUERY_THROW)->close(true);
 }
 
 void TestOffice::ConvertWorkbook(CalcApplication& app, const std::string& from, const std::string& to) {
-  const auto load = Props({Prop("Hidden", css::uno::Any(true)),
-                                                           Prop("ReadOnly", css::uno::Any(true))});
+  const auto load = Props({Prop("Hidden", css::uno::Any(true)), Prop("ReadOnly", css::uno::Any(true))});
   Reference<css::lang::XComponent> doc = Loader(app)->loadComponentFromURL(Url(from), "_blank", 0, load);
   if (!doc.is()) throw std::runtime_error("cannot load " + from);
-  const auto store = Props({
-      Prop("FilterName", css::uno::Any(OUString::createFromAscii(FilterFor(to)))), Prop("Overwrite", css::uno::Any(true))});
+  const auto store = Props({Prop("FilterName", css::uno::Any(OUString::createFromAscii(FilterFor(to)))),
+                            Prop("Overwrite", css::uno::Any(true))});
   Reference<css::frame::XStorable>(doc, css::uno::UNO_QUERY_THROW)->storeToURL(Url(to), store);
   Reference<css::util::XCloseable>(doc, css::uno::UNO_QUERY_THROW)->close(true);
 }
@@ -291,8 +294,8 @@ long TestOffice::FontColor(CalcApplication& app, const std::string& path, const 
   return color < 0 ? 0 : color;
 }
 
-void TestOffice::UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row,
-                          int column, const std::string& text) {
+void TestOffice::UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column,
+                          const std::string& text) {
   Reference<css::frame::XModel> model = Document(app, path);
   SetActiveSheet(app, path, sheet);
   Reference<css::frame::XDispatchProvider> frame(model->getCurrentController()->getFrame(), css::uno::UNO_QUERY_THROW);

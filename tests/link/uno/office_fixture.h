@@ -57,11 +57,10 @@ class TestOffice {
   // In the open document of `path`: make `sheet` the active sheet.
   static void SetActiveSheet(CalcApplication& app, const std::string& path, const std::string& sheet);
   // Font colour of a cell as 0xRRGGBB, 0 for the automatic colour.
-  static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row,
-                        int column);
+  static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
   // Types `text` into the cell and presses Enter.
-  static void UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row,
-                       int column, const std::string& text);
+  static void UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column,
+                       const std::string& text);
 
  private:
   TestOffice();

@@ -56,7 +56,8 @@ class UnoFactory : public BackendFactory {
     return path;
   }
   Rgb FontColor(Application& app, Worksheet& sheet, int row, int column) override {
-    const long rrggbb = TestOffice::FontColor(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column);
+    const long rrggbb =
+        TestOffice::FontColor(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column);
     return RgbColor(static_cast<int>((rrggbb >> 16) & 0xFF), static_cast<int>((rrggbb >> 8) & 0xFF),
                     static_cast<int>(rrggbb & 0xFF));
   }

@@ -2,7 +2,6 @@
 // files, user edits and their delivery, formula cells, and failures of the
 // office (killed in the middle of a calculation, hanging).
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -171,7 +170,8 @@ TEST_F(CalcLink, QuitLeavesTheOfficeRunningWhileAWorkbookHasUnsavedChanges) {
   app_->Quit();
   EXPECT_EQ(app_->WorkbookCount(), 1);  // still there, with the user's work
   EXPECT_EQ(app_->ActiveSheet()->CellText(4, 5), "1");
-  ExpectLinkError(kBadArgument, [&] { app_->ActiveSheet()->CellText(4, 20000); }, "out of range");
+  ExpectLinkError(
+      kBadArgument, [&] { app_->ActiveSheet()->CellText(4, 20000); }, "out of range");
 }
 
 TEST_F(CalcLink, ASecondConnectionOfOneProgramIsRefusedAndTheFirstKeepsWorking) {
@@ -192,7 +192,8 @@ TEST_F(CalcLink, AReadWriteOpenOfALockedFileIsRefusedAndReadOnlyWorks) {
   std::ofstream(folder_ / ".~lock.Locked.ods#")
       << "Another User,otherhost,otherhost,06.12.2026 21:00,file:///home/another/.config/libreoffice/4;";
   const std::string before = Bytes(path);
-  ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(path, false); }, "locked");
+  ExpectLinkError(
+      kFileError, [&] { app_->OpenWorkbook(path, false); }, "locked");
   try {
     app_->OpenWorkbook(path, false);
   } catch (const LinkError& e) {
@@ -202,12 +203,14 @@ TEST_F(CalcLink, AReadWriteOpenOfALockedFileIsRefusedAndReadOnlyWorks) {
   app_->OpenWorkbook(path, true);
   EXPECT_EQ(app_->WorkbookCount(), 1);
   EXPECT_EQ(app_->ActiveSheet()->CellText(1, 1), "x");
-  ExpectLinkError(kFileError, [&] { app_->SaveActiveWorkbook(); }, "read-only");
+  ExpectLinkError(
+      kFileError, [&] { app_->SaveActiveWorkbook(); }, "read-only");
   EXPECT_EQ(Bytes(path), before);
 }
 
 TEST_F(CalcLink, MissingFilesAndFilesThatAreNoWorkbooks) {
-  ExpectLinkError(kFileError, [&] { app_->OpenWorkbook((folder_ / "none.xlsx").string(), true); }, "not found");
+  ExpectLinkError(
+      kFileError, [&] { app_->OpenWorkbook((folder_ / "none.xlsx").string(), true); }, "not found");
   ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(folder_.string(), true); });
   std::ofstream(folder_ / "notes.txt") << "hello\n";
   ExpectLinkError(kFileError, [&] { app_->OpenWorkbook((folder_ / "notes.txt").string(), true); });
@@ -260,7 +263,8 @@ TEST_F(CalcLink, AnOfficeThatHangsIsCutOffAfterTheCallTimeout) {
   const pid_t group = static_cast<pid_t>(TestOffice::Shared().ProcessId());
   ::kill(-group, SIGSTOP);
   const auto start = Clock::now();
-  ExpectLinkError(kApplicationGone, [&] { app.WorkbookCount(); }, "did not answer");
+  ExpectLinkError(
+      kApplicationGone, [&] { app.WorkbookCount(); }, "did not answer");
   const auto waited = Clock::now() - start;
   ::kill(-group, SIGCONT);
   EXPECT_GE(waited, std::chrono::milliseconds(900));

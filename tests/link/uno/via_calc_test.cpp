@@ -2,7 +2,6 @@
 // .ods and .xls copies gives the numbers and colour marks of the embedded
 // backend; a missing or locked file fails clearly and leaves it as it was.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,8 +27,8 @@ struct ProgramRun {
 
 ProgramRun Tersolv(const std::string& arguments, const fs::path& folder) {
   const fs::path out = folder / "output.txt";
-  const std::string command = std::string("'") + TERSOLV_EXECUTABLE + "' " + arguments + " > '" + out.string() +
-                              "' 2>&1";
+  const std::string command =
+      std::string("'") + TERSOLV_EXECUTABLE + "' " + arguments + " > '" + out.string() + "' 2>&1";
   const int status = std::system(command.c_str());
   std::ifstream in(out);
   ProgramRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
