@@ -82,7 +82,7 @@ TEST_F(ShellTest, SettingsFileCases) {
   Dirs::Write(dirs.Data + "a.txt", "x");
   std::filesystem::create_directories(dirs.Home + "empty");
   const std::pair<std::string, std::string> cases[] = {
-      {"WorkDir=  " + dirs.Data + "  \nWorkDir=/x/\n", dirs.Data},
+      {"WorkDir=  " + dirs.Data + "  \r\nWorkDir=/x/\n", dirs.Data},
       {"", dirs.Home},
       {"workdir=" + dirs.Data + "\n", dirs.Home},       // key in lower case
       {"WorkDir=" + dirs.Home + "none/\n", dirs.Home},  // no such folder
