@@ -125,6 +125,28 @@ class SheetChangesListener : public cppu::WeakImplHelper1<util::XChangesListener
   Reference<sheet::XCellRangeAddressable> sheet_;
 };
 
+// --- Documents of the office ---
+
+// Open spreadsheet documents, in the order they were opened (the office
+// lists the newest first).
+std::vector<Model> Workbooks(CalcSession& s) {
+  std::vector<Model> books;
+  Reference<container::XEnumeration> all = s.Desktop()->getComponents()->createEnumeration();
+  while (all->hasMoreElements()) {
+    Reference<sheet::XSpreadsheetDocument> book(all->nextElement(), css::uno::UNO_QUERY);
+    if (book.is()) books.emplace_back(book, css::uno::UNO_QUERY);
+  }
+  std::reverse(books.begin(), books.end());
+  return books;
+}
+
+bool IsOpen(const std::vector<Model>& books, const Model& model) {
+  for (const Model& m : books) {
+    if (m == model) return true;
+  }
+  return false;
+}
+
 class CalcWorksheet : public Worksheet {
  public:
   CalcWorksheet(std::shared_ptr<CalcSession> session, Model model, Reference<sheet::XSpreadsheet> sheet)
@@ -138,13 +160,13 @@ class CalcWorksheet : public Worksheet {
   }
 
   std::string Name() const override {
-    return session_->Call(
+    return SheetCall(
         "Name", [&] { return ToUtf8(Reference<container::XNamed>(sheet_, css::uno::UNO_QUERY_THROW)->getName()); });
   }
 
   std::string CellText(int row, int column) const override {
     CheckCell(row, column);
-    return session_->Call("CellText", [&]() -> std::string {
+    return SheetCall("CellText", [&]() -> std::string {
       Reference<table::XCell> cell = sheet_->getCellByPosition(column - 1, row - 1);
       switch (cell->getType()) {
         case table::CellContentType_EMPTY:
@@ -167,12 +189,12 @@ class CalcWorksheet : public Worksheet {
   void WriteNumber(int row, int column, double value) override {
     CheckCell(row, column);
     CheckFinite(value);
-    session_->Call("WriteNumber", [&] { sheet_->getCellByPosition(column - 1, row - 1)->setValue(value); });
+    SheetCall("WriteNumber", [&] { sheet_->getCellByPosition(column - 1, row - 1)->setValue(value); });
   }
 
   void WriteText(int row, int column, const std::string& text) override {
     CheckCell(row, column);
-    session_->Call("WriteText", [&] {
+    SheetCall("WriteText", [&] {
       Reference<text::XText>(sheet_->getCellByPosition(column - 1, row - 1), css::uno::UNO_QUERY_THROW)
           ->setString(ToOUString(text));
     });
@@ -188,14 +210,14 @@ class CalcWorksheet : public Worksheet {
       line.getArray()[k] <<= values[k];
     }
     const css::uno::Sequence<css::uno::Sequence<css::uno::Any>> data(&line, 1);
-    session_->Call("WriteNumbers", [&] {
+    SheetCall("WriteNumbers", [&] {
       Reference<sheet::XCellRangeData>(Range(row, column, last), css::uno::UNO_QUERY_THROW)->setDataArray(data);
     });
   }
 
   void ClearContents(int row, int firstColumn, int lastColumn) override {
     CheckRange(row, firstColumn, lastColumn);
-    session_->Call("ClearContents", [&] {
+    SheetCall("ClearContents", [&] {
       Reference<sheet::XSheetOperation>(Range(row, firstColumn, lastColumn), css::uno::UNO_QUERY_THROW)
           ->clearContents(sheet::CellFlags::VALUE | sheet::CellFlags::DATETIME | sheet::CellFlags::STRING |
                           sheet::CellFlags::FORMULA);
@@ -207,7 +229,7 @@ class CalcWorksheet : public Worksheet {
     // The office writes colours as 0xRRGGBB; ours is red + 256 green + 65536 blue.
     const sal_Int32 rrggbb =
         static_cast<sal_Int32>(((color & 0xFFu) << 16) | (color & 0xFF00u) | ((color >> 16) & 0xFFu));
-    session_->Call("SetFontColor", [&] {
+    SheetCall("SetFontColor", [&] {
       Reference<beans::XPropertySet>(Range(row, firstColumn, lastColumn), css::uno::UNO_QUERY_THROW)
           ->setPropertyValue("CharColor", css::uno::Any(rrggbb));
     });
@@ -234,6 +256,27 @@ class CalcWorksheet : public Worksheet {
   }
 
  private:
+  // A call on this sheet. A failure other than a lost office or a bad
+  // address, once the sheet's workbook is no longer open, is reported as
+  // that (the office says little more than "runtime error").
+  template <class F>
+  auto SheetCall(const char* what, F&& call) const -> decltype(call()) {
+    try {
+      return session_->Call(what, std::forward<F>(call));
+    } catch (const LinkError& e) {
+      if (e.Number() == kApplicationGone || e.Number() == kBadArgument || WorkbookOpen()) throw;
+      throw LinkError(kNoWorkbook, std::string(what) + " failed: the workbook of this sheet has been closed");
+    }
+  }
+
+  bool WorkbookOpen() const {
+    try {
+      return session_->Call("Workbooks", [&] { return IsOpen(Workbooks(*session_), model_); });
+    } catch (const LinkError&) {
+      return true;  // cannot tell: keep the first failure
+    }
+  }
+
   std::string Number(double value) const { return NumberText(value, session_->Options().DecimalSeparator); }
 
   static void CheckFinite(double value) {
@@ -252,9 +295,14 @@ class CalcWorksheet : public Worksheet {
     Reference<util::XChangesListener> listener = listener_;
     listener_.clear();
     if (session_->Gone()) return;
-    session_->Call("SetChangeHandler", [&] {
-      Reference<util::XChangesNotifier>(model_, css::uno::UNO_QUERY_THROW)->removeChangesListener(listener);
-    });
+    try {
+      session_->Call("SetChangeHandler", [&] {
+        Reference<util::XChangesNotifier>(model_, css::uno::UNO_QUERY_THROW)->removeChangesListener(listener);
+      });
+    } catch (const LinkError& e) {
+      if (e.Number() == kApplicationGone) throw;
+      // The workbook was closed: nothing left to listen to.
+    }
   }
 
   std::shared_ptr<CalcSession> session_;
@@ -263,28 +311,6 @@ class CalcWorksheet : public Worksheet {
   std::shared_ptr<HandlerSlot> slot_;
   Reference<util::XChangesListener> listener_;
 };
-
-// --- Documents of the office ---
-
-// Open spreadsheet documents, in the order they were opened (the office
-// lists the newest first).
-std::vector<Model> Workbooks(CalcSession& s) {
-  std::vector<Model> books;
-  Reference<container::XEnumeration> all = s.Desktop()->getComponents()->createEnumeration();
-  while (all->hasMoreElements()) {
-    Reference<sheet::XSpreadsheetDocument> book(all->nextElement(), css::uno::UNO_QUERY);
-    if (book.is()) books.emplace_back(book, css::uno::UNO_QUERY);
-  }
-  std::reverse(books.begin(), books.end());
-  return books;
-}
-
-bool IsOpen(const std::vector<Model>& books, const Model& model) {
-  for (const Model& m : books) {
-    if (m == model) return true;
-  }
-  return false;
-}
 
 // The active workbook: the office's current document when it is a workbook,
 // else the one this link activated last while it is open, else the last

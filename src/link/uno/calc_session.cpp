@@ -363,12 +363,22 @@ void CalcSession::ThrowTranslated(const char* what, int number, const OUString& 
   throw LinkError(number, text);
 }
 
+bool CalcSession::Answers() {
+  try {
+    return remote_.is() && remote_->getServiceManager().is();
+  } catch (const css::uno::Exception&) {
+    return false;
+  }
+}
+
 void CalcSession::Translate(const char* what) {
   try {
     throw;
-  } catch (const lang::DisposedException&) {
-    gone_ = true;
-    ThrowTranslated(what, kApplicationGone, OUString());
+  } catch (const lang::DisposedException& e) {
+    // A closed document's objects say "disposed" too: only a lost
+    // connection makes the office gone.
+    if (!gone_ && !Answers()) gone_ = true;
+    ThrowTranslated(what, gone_ ? kApplicationGone : kOtherError, e.Message);
   } catch (const lang::IndexOutOfBoundsException& e) {
     ThrowTranslated(what, kBadArgument, e.Message);
   } catch (const lang::IllegalArgumentException& e) {

@@ -106,6 +106,7 @@ class CalcSession {
   void CutConnection();
   [[noreturn]] void ThrowTranslated(const char* what, int number, const OUString& message);
   [[noreturn]] void Translate(const char* what);  // from inside a catch block
+  bool Answers();                                 // one round trip to the office
 
   CalcOptions options_;
   std::string pipe_;

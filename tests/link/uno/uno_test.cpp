@@ -174,6 +174,18 @@ TEST_F(CalcLink, QuitLeavesTheOfficeRunningWhileAWorkbookHasUnsavedChanges) {
       kBadArgument, [&] { app_->ActiveSheet()->CellText(4, 20000); }, "out of range");
 }
 
+TEST_F(CalcLink, ASheetOfAClosedWorkbookFailsWithoutEndingTheLink) {
+  OpenTernary("Closed", 1);
+  auto sheet = app_->ActiveSheet();
+  sheet->SetChangeHandler([](const CellRange&) {});
+  app_->CloseActiveWorkbook();
+  ExpectLinkError(kNoWorkbook, [&] { sheet->CellText(4, 1); });
+  ExpectLinkError(kNoWorkbook, [&] { sheet->WriteNumber(4, 5, 1.0); });
+  EXPECT_EQ(app_->WorkbookCount(), 0);  // the office still answers
+  OpenTernary("Again", 1);
+  EXPECT_EQ(app_->ActiveSheet()->CellText(4, 1), "25");
+}
+
 TEST_F(CalcLink, ASecondConnectionOfOneProgramIsRefusedAndTheFirstKeepsWorking) {
   OpenTernary("First", 1);
   try {
