@@ -33,7 +33,6 @@ class UnoFactory : public BackendFactory {
 
   std::unique_ptr<Application> Open(const std::vector<WorkbookSpec>& books, char separator,
                                     const std::filesystem::path& folder) override {
-    if (const std::string missing = uno::testing::OfficeMissing(); !missing.empty()) throw std::runtime_error(missing);
     TestOffice& office = TestOffice::Shared();
     office.EnsureRunning();
     auto app = office.Attach(separator);
@@ -68,7 +67,18 @@ class UnoFactory : public BackendFactory {
   void EndApplication(Application&) override { TestOffice::Shared().Kill(); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Calc, LinkContract, ::testing::Values(Backend{std::make_shared<UnoFactory>()}), FactoryName);
+// Without LibreOffice the suite has no backend here, and says so once.
+std::vector<Backend> Backends() {
+  if (!uno::testing::OfficeMissing().empty()) return {};
+  return {Backend{std::make_shared<UnoFactory>()}};
+}
+
+TEST(CalcContract, NeedsLibreOffice) {
+  if (const std::string missing = uno::testing::OfficeMissing(); !missing.empty()) GTEST_SKIP() << missing;
+}
+
+INSTANTIATE_TEST_SUITE_P(Calc, LinkContract, ::testing::ValuesIn(Backends()), FactoryName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LinkContract);
 
 }  // namespace
 }  // namespace tersolv::link::contract
