@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "link/book/book_application.h"
 #include "link/book/workbook_writer.h"
 #include "link/book/book_test_util.h"
@@ -352,6 +354,38 @@ TEST(XlsxVariants, ReadsWhatOtherProducersWrite) {
   EXPECT_EQ(again.ActiveSheet()->CellText(3, 4), "new");
   EXPECT_EQ(again.ActiveSheet()->CellText(2, 1), "4");
   EXPECT_EQ(again.ActiveSheet()->CellText(3, 5), "rich");
+}
+
+// A workbook LibreOffice Calc wrote (the example, saved again by it): edited
+// cells read back, every part we did not touch is copied as it was.
+TEST(XlsxVariants, EditsAFileLibreOfficeWrote) {
+  TempFolder dir;
+  const std::string path = dir / "lo.xlsx";
+  WriteFile(path, ReadFile(std::string(TERSOLV_TEST_DATA) + "/libreoffice-example.xlsx"));
+  const std::string untouched[] = {"docProps/core.xml", "docProps/app.xml", "xl/worksheets/sheet2.xml",
+                                   "xl/worksheets/sheet3.xml", "_rels/.rels"};
+  std::map<std::string, std::string> before;
+  for (const auto& part : untouched) before[part] = PartOf(path, part);
+  {
+    BookApplication app;
+    app.OpenWorkbook(path, false);
+    auto sheet = app.ActiveSheet();
+    ASSERT_EQ(sheet->Name(), "Ternary system");
+    EXPECT_EQ(sheet->CellText(3, 4), "m(NaCl)");
+    EXPECT_EQ(sheet->CellText(5, 3), "0.05");
+    sheet->WriteNumbers(5, 5, std::vector<double>{1.5, 2.5});
+    sheet->WriteText(5, 12, "not found");
+    sheet->SetFontColor(5, 5, 12, RgbColor(255, 0, 255));
+    app.Save();
+  }
+  for (const auto& part : untouched) EXPECT_EQ(PartOf(path, part), before[part]) << part;
+  BookApplication app;
+  app.OpenWorkbook(path, false);
+  auto sheet = app.ActiveSheet();
+  EXPECT_EQ(sheet->CellText(5, 6), "2.5");
+  EXPECT_EQ(sheet->CellText(5, 12), "not found");
+  EXPECT_EQ(BookApplication::FontColor(*sheet, 5, 12), RgbColor(255, 0, 255));
+  EXPECT_EQ(sheet->CellText(3, 12), "Molar volume of the solution, cm3/mol");
 }
 
 TEST(XlsxVariants, CreatesStylesAndSharedStringsWhenTheFileHasNone) {
