@@ -482,8 +482,11 @@ void CalcApplication::OpenWorkbook(const std::string& path, bool readOnly) {
       s.Options().LoadTimeout);
   // A file locked by another office loads read-only (or not at all).
   const auto lockedError = [&](const std::string& owner) {
+    const std::string lock = (fs::path(full).parent_path() / (".~lock." + fs::path(full).filename().string() + "#"));
     return LinkError(kFileError, "\"" + full + "\" is locked for editing by " + owner +
-                                     " (its lock file stands beside it): close it there, or open it read-only");
+                                     ": close it there, or open it " +
+                                     "read-only (if no office has it open, the lock file \"" + lock +
+                                     "\" is stale and may be removed)");
   };
   if (!document.is()) {
     const std::string owner = readOnly ? "" : LockOwner(full);
