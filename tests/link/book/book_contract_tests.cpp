@@ -28,17 +28,17 @@ class BookFactory : public BackendFactory {
         return true;
     }
   }
-  std::unique_ptr<Application> Open(const std::vector<WorkbookSpec>& books, char separator,
+  std::unique_ptr<Application> Open(const std::vector<WorkbookLayout>& books, char separator,
                                     const std::filesystem::path& folder) override {
     auto app = std::make_unique<BookApplication>(separator);
-    for (const WorkbookSpec& spec : books) {
+    for (const WorkbookLayout& spec : books) {
       const std::string path = Write(spec, folder);
       app->OpenWorkbook(path, false, csv_ ? spec.Sheets.at(0).Name : "");
     }
     return app;
   }
   std::string WorkbookName(const std::string& stem) const override { return stem + (csv_ ? ".csv" : ".xlsx"); }
-  std::string WriteWorkbookFile(Application&, const WorkbookSpec& book, const std::filesystem::path& folder) override {
+  std::string WriteWorkbookFile(Application&, const WorkbookLayout& book, const std::filesystem::path& folder) override {
     return Write(book, folder);
   }
   Rgb FontColor(Application&, Worksheet& sheet, int row, int column) override {
@@ -60,11 +60,11 @@ class BookFactory : public BackendFactory {
   }
 
  private:
-  std::string Write(const WorkbookSpec& spec, const std::filesystem::path& folder) const {
+  std::string Write(const WorkbookLayout& spec, const std::filesystem::path& folder) const {
     const std::string path = (folder / WorkbookName(spec.Stem)).string();
     if (csv_) {
       std::vector<std::vector<std::string>> grid;
-      for (const CellSpec& cell : spec.Sheets.at(0).Cells) {
+      for (const CellLayout& cell : spec.Sheets.at(0).Cells) {
         if (grid.size() < static_cast<std::size_t>(cell.Row)) grid.resize(static_cast<std::size_t>(cell.Row));
         auto& row = grid[static_cast<std::size_t>(cell.Row - 1)];
         if (row.size() < static_cast<std::size_t>(cell.Column)) row.resize(static_cast<std::size_t>(cell.Column));
@@ -79,10 +79,10 @@ class BookFactory : public BackendFactory {
       }
     } else {
       std::vector<book::NewSheet> sheets;
-      for (const SheetSpec& s : spec.Sheets) {
+      for (const SheetLayout& s : spec.Sheets) {
         book::NewSheet sheet;
         sheet.Name = s.Name;
-        for (const CellSpec& cell : s.Cells) {
+        for (const CellLayout& cell : s.Cells) {
           if (sheet.Rows.size() < static_cast<std::size_t>(cell.Row)) sheet.Rows.resize(static_cast<std::size_t>(cell.Row));
           auto& row = sheet.Rows[static_cast<std::size_t>(cell.Row - 1)];
           if (row.size() < static_cast<std::size_t>(cell.Column)) row.resize(static_cast<std::size_t>(cell.Column));

@@ -32,18 +32,18 @@
 namespace tersolv::link::contract {
 
 // A workbook to start with: sheets with names and cell contents.
-struct CellSpec {
+struct CellLayout {
   int Row = 1, Column = 1;
   std::variant<double, std::string> Value;  // a number or a text
 };
-struct SheetSpec {
+struct SheetLayout {
   std::string Name;
-  std::vector<CellSpec> Cells;
+  std::vector<CellLayout> Cells;
   bool IsWorksheet = true;  // false: a chart sheet or the like
 };
-struct WorkbookSpec {
+struct WorkbookLayout {
   std::string Stem;  // file name without extension, e.g. "Data"
-  std::vector<SheetSpec> Sheets;
+  std::vector<SheetLayout> Sheets;
   std::size_t ActiveSheet = 0;  // index into Sheets
 };
 
@@ -69,7 +69,7 @@ class BackendFactory {
   // each with its sheet ActiveSheet active; numbers in cells are read and
   // written with `decimalSeparator`. `folder`: a fresh empty folder that the
   // factory may use for files; it is removed after the test.
-  virtual std::unique_ptr<Application> Open(const std::vector<WorkbookSpec>& books, char decimalSeparator,
+  virtual std::unique_ptr<Application> Open(const std::vector<WorkbookLayout>& books, char decimalSeparator,
                                             const std::filesystem::path& folder) = 0;
 
   // The name the application gives the workbook of that stem ("Data.xlsx").
@@ -77,7 +77,7 @@ class BackendFactory {
 
   // kOpenFiles: writes `book` as a file in `folder` and returns its full path,
   // for OpenWorkbook. `app` is the application the test will open it with.
-  virtual std::string WriteWorkbookFile(Application& app, const WorkbookSpec& book,
+  virtual std::string WriteWorkbookFile(Application& app, const WorkbookLayout& book,
                                         const std::filesystem::path& folder) {
     (void)app, (void)book, (void)folder;
     return "";
@@ -120,12 +120,12 @@ class LinkContract : public ::testing::TestWithParam<Backend> {
   BackendFactory& Factory() { return *GetParam().Factory; }
   bool Supports(Feature f) { return Factory().Supports(f); }
 
-  Application& Open(const std::vector<WorkbookSpec>& books, char separator = '.') {
+  Application& Open(const std::vector<WorkbookLayout>& books, char separator = '.') {
     app_ = Factory().Open(books, separator, folder_);
     return *app_;
   }
-  Application& OpenOne(const SheetSpec& sheet, char separator = '.') {
-    return Open({WorkbookSpec{"Data", {sheet}, 0}}, separator);
+  Application& OpenOne(const SheetLayout& sheet, char separator = '.') {
+    return Open({WorkbookLayout{"Data", {sheet}, 0}}, separator);
   }
 
   std::filesystem::path folder_;
@@ -138,8 +138,8 @@ class LinkContract : public ::testing::TestWithParam<Backend> {
       GTEST_SKIP() << Factory().Name() << " backend does not support " #feature;    \
   } while (0)
 
-inline SheetSpec Sample() {
-  return SheetSpec{"Ternary system",
+inline SheetLayout Sample() {
+  return SheetLayout{"Ternary system",
                    {{1, 1, std::string("Title")},
                     {2, 1, std::string("System definitions")},
                     {3, 1, std::string("T, C")},
@@ -282,7 +282,7 @@ TEST_P(LinkContract, FontColourOfARangeIsKeptAndSurvivesClearing) {
 
 TEST_P(LinkContract, SheetsOfAWorkbook) {
   TERSOLV_REQUIRE(kMultipleSheets);
-  WorkbookSpec book{"Data", {SheetSpec{"Components", {{1, 1, std::string("a")}}}, Sample()}, 1};
+  WorkbookLayout book{"Data", {SheetLayout{"Components", {{1, 1, std::string("a")}}}, Sample()}, 1};
   Application& app = Open({book});
   EXPECT_EQ(app.ActiveSheetName(), "Ternary system");
   EXPECT_EQ(app.ActiveSheet()->CellText(4, 1), "25");
@@ -292,7 +292,7 @@ TEST_P(LinkContract, SheetsOfAWorkbook) {
 
 TEST_P(LinkContract, ActiveSheetThatIsNotAWorksheet) {
   TERSOLV_REQUIRE(kNonWorksheets);
-  WorkbookSpec book{"Data", {Sample(), SheetSpec{"Chart1", {}, false}}, 1};
+  WorkbookLayout book{"Data", {Sample(), SheetLayout{"Chart1", {}, false}}, 1};
   Application& app = Open({book});
   EXPECT_EQ(app.ActiveSheetName(), "Chart1");
   try {
@@ -307,8 +307,8 @@ TEST_P(LinkContract, ActiveSheetThatIsNotAWorksheet) {
 
 TEST_P(LinkContract, WorkbooksCountNameAndActivate) {
   TERSOLV_REQUIRE(kMultipleWorkbooks);
-  Application& app = Open({WorkbookSpec{"First", {SheetSpec{"Components", {}}}, 0},
-                           WorkbookSpec{"Second", {Sample()}, 0}});
+  Application& app = Open({WorkbookLayout{"First", {SheetLayout{"Components", {}}}, 0},
+                           WorkbookLayout{"Second", {Sample()}, 0}});
   EXPECT_EQ(app.WorkbookCount(), 2);
   EXPECT_EQ(app.WorkbookName(1), Factory().WorkbookName("First"));
   EXPECT_EQ(app.WorkbookName(2), Factory().WorkbookName("Second"));
@@ -322,8 +322,8 @@ TEST_P(LinkContract, WorkbooksCountNameAndActivate) {
 
 TEST_P(LinkContract, OpenWorkbookMakesItActiveAndReusesAnOpenCopy) {
   TERSOLV_REQUIRE(kOpenFiles);
-  Application& app = OpenOne(SheetSpec{"Components", {}});
-  const std::string path = Factory().WriteWorkbookFile(app, WorkbookSpec{"Other", {Sample()}, 0}, folder_);
+  Application& app = OpenOne(SheetLayout{"Components", {}});
+  const std::string path = Factory().WriteWorkbookFile(app, WorkbookLayout{"Other", {Sample()}, 0}, folder_);
   ASSERT_FALSE(path.empty());
   const int before = app.WorkbookCount();
   app.OpenWorkbook(path, false);

@@ -8,11 +8,11 @@ namespace {
 using memory::MemoryApplication;
 using memory::MemorySheet;
 
-void Fill(MemoryApplication& app, const WorkbookSpec& book) {
-  for (const SheetSpec& spec : book.Sheets) {
+void Fill(MemoryApplication& app, const WorkbookLayout& book) {
+  for (const SheetLayout& spec : book.Sheets) {
     auto sheet = app.AddSheet(spec.Name, spec.IsWorksheet);
     if (!spec.IsWorksheet) continue;
-    for (const CellSpec& cell : spec.Cells) {
+    for (const CellLayout& cell : spec.Cells) {
       if (const double* d = std::get_if<double>(&cell.Value)) {
         sheet->SetNumber(cell.Row, cell.Column, *d);
       } else {
@@ -27,17 +27,17 @@ class MemoryFactory : public BackendFactory {
  public:
   std::string Name() const override { return "Memory"; }
   bool Supports(Feature) const override { return true; }
-  std::unique_ptr<Application> Open(const std::vector<WorkbookSpec>& books, char separator,
+  std::unique_ptr<Application> Open(const std::vector<WorkbookLayout>& books, char separator,
                                     const std::filesystem::path&) override {
     auto app = std::make_unique<MemoryApplication>(separator);
-    for (const WorkbookSpec& book : books) {
+    for (const WorkbookLayout& book : books) {
       app->AddWorkbook(WorkbookName(book.Stem));
       Fill(*app, book);
     }
     return app;
   }
   std::string WorkbookName(const std::string& stem) const override { return stem + ".xlsx"; }
-  std::string WriteWorkbookFile(Application& app, const WorkbookSpec& book,
+  std::string WriteWorkbookFile(Application& app, const WorkbookLayout& book,
                                 const std::filesystem::path& folder) override {
     const std::string path = (folder / WorkbookName(book.Stem)).string();
     static_cast<MemoryApplication&>(app).AddFile(path, [book](MemoryApplication& a) { Fill(a, book); });

@@ -10,9 +10,9 @@ namespace {
 using uno::CalcApplication;
 using uno::testing::TestOffice;
 
-uno::testing::Sheet Convert(const SheetSpec& spec) {
+uno::testing::Sheet Convert(const SheetLayout& spec) {
   uno::testing::Sheet sheet{spec.Name, {}};
-  for (const CellSpec& c : spec.Cells) sheet.Cells.push_back({c.Row, c.Column, c.Value});
+  for (const CellLayout& c : spec.Cells) sheet.Cells.push_back({c.Row, c.Column, c.Value});
   return sheet;
 }
 
@@ -31,13 +31,13 @@ class UnoFactory : public BackendFactory {
   std::string Name() const override { return "Calc"; }
   bool Supports(Feature feature) const override { return feature != Feature::kNonWorksheets; }
 
-  std::unique_ptr<Application> Open(const std::vector<WorkbookSpec>& books, char separator,
+  std::unique_ptr<Application> Open(const std::vector<WorkbookLayout>& books, char separator,
                                     const std::filesystem::path& folder) override {
     TestOffice& office = TestOffice::Shared();
     office.EnsureRunning();
     auto app = office.Attach(separator);
     TestOffice::CloseAllDocuments(*app);
-    for (const WorkbookSpec& book : books) {
+    for (const WorkbookLayout& book : books) {
       const std::string path = WriteWorkbookFile(*app, book, folder);
       app->OpenWorkbook(path, false);
       if (!book.Sheets.empty()) TestOffice::SetActiveSheet(*app, path, book.Sheets[book.ActiveSheet].Name);
@@ -45,10 +45,10 @@ class UnoFactory : public BackendFactory {
     return app;
   }
   std::string WorkbookName(const std::string& stem) const override { return stem + ".ods"; }
-  std::string WriteWorkbookFile(Application& app, const WorkbookSpec& book,
+  std::string WriteWorkbookFile(Application& app, const WorkbookLayout& book,
                                 const std::filesystem::path& folder) override {
     std::vector<uno::testing::Sheet> sheets;
-    for (const SheetSpec& s : book.Sheets) sheets.push_back(Convert(s));
+    for (const SheetLayout& s : book.Sheets) sheets.push_back(Convert(s));
     if (sheets.empty()) sheets.push_back({"Sheet1", {}});
     const std::string path = (folder / WorkbookName(book.Stem)).string();
     TestOffice::WriteWorkbook(static_cast<CalcApplication&>(app), path, sheets);
