@@ -10,28 +10,23 @@
 namespace tersolv::nacl {
 namespace {
 
-constexpr double kT = 298.15;
-constexpr double kRho = 0.99704704;  // g/cm3
-constexpr double kEps = 78.41;
+constexpr double kT = 298.15, kRho = 0.99704704, kEps = 78.41;  // water at 25 C, 1 bar
 
-TEST(Archer, C1DPIsZeroAndDerivativesMatchFiniteDifferences) {
+TEST(Archer, C1DPIsZeroBeta0AndPressureDerivatives) {
   for (double T : {280.0, 373.15, 523.15}) {
     for (double P : {5.0, 300.0}) {
-      const ArcherResults r = ArcherParameters(T, P);
-      const ArcherResults up = ArcherParameters(T, P + 1);
-      const ArcherResults down = ArcherParameters(T, P - 1);
+      const ArcherResults r = ArcherParameters(T, P), up = ArcherParameters(T, P + 1),
+                          down = ArcherParameters(T, P - 1);
       EXPECT_EQ(r.ArcherC1DP, 0.0);
       EXPECT_NEAR(r.ArcherBeta0DP, (up.ArcherBeta0 - down.ArcherBeta0) * 5, 1e-9);  // per MPa
       EXPECT_NEAR(r.ArcherBeta1DP, (up.ArcherBeta1 - down.ArcherBeta1) * 5, 1e-9);
       EXPECT_NEAR(r.ArcherC0DP, (up.ArcherC0 - down.ArcherC0) * 5, 1e-9);
     }
   }
-  const double beta0 = ArcherParameters(kT, 1).ArcherBeta0;
-  EXPECT_GT(beta0, 0.07);
-  EXPECT_LT(beta0, 0.09);
+  EXPECT_NEAR(ArcherParameters(kT, 1).ArcherBeta0, 0.08, 0.01);
 }
 
-TEST(Archer, PolesAndTheUpperLimitRaise) {
+TEST(Archer, PolesAndRangeLimitsRaise) {
   for (double T : {200.0, 225.0, 650.0, 700.0, 0.0, std::nan("")}) {
     EXPECT_THROW(ArcherParameters(T, 1), FloatingPointError) << T;
   }
@@ -41,15 +36,15 @@ TEST(Archer, PolesAndTheUpperLimitRaise) {
   EXPECT_THROW(LambdaHN(760), FloatingPointError);
 }
 
-TEST(IonicStrengthFunctions, LimitsSwitchesAndMonotony) {
+TEST(IonicStrengthFunctions, LimitsSwitchAndMonotony) {
   EXPECT_EQ(PitzerG(0), 1);
   EXPECT_EQ(ArcherHGamma(0), 0.75);
   EXPECT_EQ(ArcherH(0), 0.25);
-  // The polynomials are kept up to x = 0.003; they differ slightly from the
-  // closed forms just above.
+  // The polynomials hold up to x = 0.003 inclusive and nearly meet the closed
+  // forms just above.
   EXPECT_EQ(ArcherHGamma(0.003), 0.75 - 0.7 * 0.003 + 0.003 * 0.003 / 30);
+  EXPECT_NEAR(ArcherHGamma(0.003), ArcherHGamma(0.0030001), 2e-4);
   EXPECT_NEAR(ArcherH(0.003), ArcherH(0.0030001), 2e-4);
-  EXPECT_NEAR(PitzerG(0.1), 2 * (1 - 1.1 * std::exp(-0.1)) / 0.01, 1e-15);
   for (double x = 0.001; x < 20; x *= 1.5) {
     EXPECT_LT(PitzerG(1.5 * x), PitzerG(x));
     EXPECT_LT(ArcherHGamma(1.5 * x), ArcherHGamma(x));
@@ -72,9 +67,6 @@ TEST(Activity, IdealAndLimitingBehaviour) {
     EXPECT_NEAR((OsmoticCoefficient(m, 0, a, params, h) - 1) / (-aPhi * std::sqrt(m)), 1,
                 5 * std::sqrt(m));
   }
-  // No salt: the limiting effect of H2S on NaCl.
-  const NaClActivity a = EvaluateNaClActivity(0, 0.3, kRho, kT, kEps, params, h);
-  EXPECT_NEAR(a.LnGammaPM, 0.6 * h.LambdaHN + 1.5 * 0.09 * h.MuHHN, 1e-15);
   EXPECT_THROW(EvaluateNaClActivity(-0.1, 0, kRho, kT, kEps, params, h), FloatingPointError);
   EXPECT_THROW(EvaluateNaClActivity(1, 0, kRho, kT, 0, params, h), FloatingPointError);
 }
@@ -84,8 +76,7 @@ TEST(Halite, GibbsEnergyAtTheReferencePointAndItsSlopes) {
   EXPECT_NEAR(HaliteGibbsEnergy(298.15, 101) - HaliteGibbsEnergy(298.15, 1), 270.15, 1e-9);
   // d2G/dT2 = -Cp/T, with every heat-capacity term in use.
   const HaliteConstants data{-384160.0, 72.132, 2.7015, 44.6, 0.032, -2e5, 1e-5};
-  const double T = 400, h = 0.05;
-  const double cp = data.A + data.B * T + data.C / (T * T) + data.D * T * T;
+  const double T = 400, h = 0.05, cp = data.A + data.B * T + data.C / (T * T) + data.D * T * T;
   EXPECT_NEAR((HaliteGibbsEnergy(T + h, 1, data) - 2 * HaliteGibbsEnergy(T, 1, data) +
                HaliteGibbsEnergy(T - h, 1, data)) / (h * h), -cp / T, 1e-4);
   EXPECT_THROW(HaliteGibbsEnergy(0, 1), FloatingPointError);
