@@ -69,6 +69,7 @@ struct ScriptedPrompter : Prompter {
   bool Shown(const std::string& text) const {
     return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.second == text; });
   }
+  std::string Last() const { return messages.empty() ? "" : messages.back().second; }
 };
 
 struct ScratchFolders {
@@ -94,14 +95,21 @@ struct ScratchFolders {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  // The shell's surroundings: these folders, and `start` for the office.
+  Environment Env(std::function<std::unique_ptr<link::Application>()> start) const {
+    Environment env;
+    env.ProgramFolder = Program;
+    env.HomeFolder = Home;
+    env.StartApplication = std::move(start);
+    return env;
+  }
   std::filesystem::path root;
   std::string Program, Home, Data, Other;
 };
 
 // A "Ternary system" sheet in the active workbook with the given points
 // (t in C, p in MPa, m(H2S), m(NaCl)).
-inline std::shared_ptr<link::memory::MemorySheet> AddTernarySheet(link::memory::MemoryApplication& app,
-                                                                  const std::vector<std::array<double, 4>>& points) {
+inline void AddTernarySheet(link::memory::MemoryApplication& app, const std::vector<std::array<double, 4>>& points) {
   auto sheet = app.AddSheet("Ternary system");
   sheet->SetText(2, 1, "System definitions");
   const char* headers[] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
@@ -109,7 +117,6 @@ inline std::shared_ptr<link::memory::MemorySheet> AddTernarySheet(link::memory::
   for (std::size_t r = 0; r < points.size(); ++r) {
     for (int c = 0; c < 4; ++c) sheet->SetNumber(static_cast<int>(r) + 4, c + 1, points[r][static_cast<std::size_t>(c)]);
   }
-  return sheet;
 }
 
 }  // namespace tersolv::shell::testing
