@@ -1,10 +1,6 @@
-// A headless LibreOffice for the tests of the Calc link: started once per
-// test program with a private profile folder in a temporary folder, on a
-// pipe of its own, and stopped by its process id (its process group) at the
-// end; plus "the user's side": preparing workbook files, reading font
-// colours and typing into cells the way a user does, through the office's
-// own dispatcher (not through the link's write path). These use the
-// connection of the application under test (one UNO bridge per process).
+// A headless LibreOffice for the tests of the Calc link: one per test program, with a private profile folder
+// and pipe, stopped by its process id (group); plus the user's side (workbook files, font colours, typing
+// into cells through the office's dispatcher), over the connection of the application under test.
 #pragma once
 
 #include <memory>
@@ -20,6 +16,8 @@ namespace tersolv::link::uno::testing {
 
 // Why the office tests cannot run here ("" when they can).
 std::string OfficeMissing();
+// The content of a file, to show that a failure left it as it was.
+std::string FileBytes(const std::string& path);
 
 struct Cell {
   int Row = 1, Column = 1;
@@ -32,31 +30,24 @@ struct Sheet {
 
 class TestOffice {
  public:
-  // The office of this test program, started on first use (again after it
-  // was killed or quit).
   static TestOffice& Shared();
   ~TestOffice();
 
   const std::string& Pipe() const { return pipe_; }
   long ProcessId() const { return pid_; }
-  // Starts the office unless it runs; throws std::runtime_error on failure.
+  // (Re)starts the office when it is not running, e.g. after it was killed or aborted on its own.
   void EnsureRunning();
-  // A headless application attached to this office (started if needed).
+  // A headless application attached to this office, starting it if it does not run.
   std::unique_ptr<CalcApplication> Attach(char decimalSeparator = '.');
-  // Kills the office (SIGKILL to its process group) and waits for it.
-  void Kill();
-  // Stops it: SIGTERM, then SIGKILL after a few seconds.
-  void Stop();
+  void Kill();  // SIGKILL to its process group
 
-  // --- the user's side (a second connection) ---
   static void CloseAllDocuments(CalcApplication& app);
-  // Writes a workbook file (format from the extension: .ods, .xlsx, .xls).
+  // Writes or converts a workbook file; the format follows the extension (.ods, .xlsx, .xls).
   static void WriteWorkbook(CalcApplication& app, const std::string& path, const std::vector<Sheet>& sheets);
-  // Converts a workbook file into another format (by the target's extension).
   static void ConvertWorkbook(CalcApplication& app, const std::string& from, const std::string& to);
-  // In the open document of `path`: make `sheet` the active sheet.
+  // In the open document of `path`:
   static void SetActiveSheet(CalcApplication& app, const std::string& path, const std::string& sheet);
-  // Font colour of a cell as 0xRRGGBB, 0 for the automatic colour.
+  // 0xRRGGBB, 0 for the automatic colour.
   static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
   // Types `text` into the cell and presses Enter.
   static void UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column,
@@ -64,7 +55,6 @@ class TestOffice {
 
  private:
   TestOffice();
-  void Start();
   bool Running();
   std::string folder_, pipe_;
   long pid_ = 0;

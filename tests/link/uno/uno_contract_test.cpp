@@ -1,5 +1,4 @@
-// The link contract for the LibreOffice Calc backend, against the shared
-// headless test office.
+// The link contract for the LibreOffice Calc backend, against the shared headless test office.
 #include "link/contract/contract_tests.h"
 #include "link/uno/calc_application.h"
 #include "office_fixture.h"
@@ -10,18 +9,10 @@ namespace {
 using uno::CalcApplication;
 using uno::testing::TestOffice;
 
-uno::testing::Sheet Convert(const SheetLayout& spec) {
-  uno::testing::Sheet sheet{spec.Name, {}};
-  for (const CellLayout& c : spec.Cells) sheet.Cells.push_back({c.Row, c.Column, c.Value});
-  return sheet;
-}
-
-// Path of the workbook that holds the active sheet (the tests use sheets of
-// the active workbook only).
+// The file of the active workbook (the suite uses sheets of the active workbook only).
 std::string ActivePath(Application& app) {
-  const std::string name = app.ActiveWorkbookName();
   for (int i = 1; i <= app.WorkbookCount(); ++i) {
-    if (app.WorkbookName(i) == name) return app.WorkbookFullName(i);
+    if (app.WorkbookName(i) == app.ActiveWorkbookName()) return app.WorkbookFullName(i);
   }
   return "";
 }
@@ -30,12 +21,12 @@ class UnoFactory : public BackendFactory {
  public:
   std::string Name() const override { return "Calc"; }
   bool Supports(Feature feature) const override { return feature != Feature::kNonWorksheets; }
+  std::string WorkbookName(const std::string& stem) const override { return stem + ".ods"; }
 
   std::unique_ptr<Application> Open(const std::vector<WorkbookLayout>& books, char separator,
                                     const std::filesystem::path& folder) override {
-    TestOffice& office = TestOffice::Shared();
-    office.EnsureRunning();
-    auto app = office.Attach(separator);
+    TestOffice::Shared().EnsureRunning();
+    auto app = TestOffice::Shared().Attach(separator);
     TestOffice::CloseAllDocuments(*app);
     for (const WorkbookLayout& book : books) {
       const std::string path = WriteWorkbookFile(*app, book, folder);
@@ -44,21 +35,22 @@ class UnoFactory : public BackendFactory {
     }
     return app;
   }
-  std::string WorkbookName(const std::string& stem) const override { return stem + ".ods"; }
   std::string WriteWorkbookFile(Application& app, const WorkbookLayout& book,
                                 const std::filesystem::path& folder) override {
     std::vector<uno::testing::Sheet> sheets;
-    for (const SheetLayout& s : book.Sheets) sheets.push_back(Convert(s));
+    for (const SheetLayout& s : book.Sheets) {
+      sheets.push_back({s.Name, {}});
+      for (const CellLayout& c : s.Cells) sheets.back().Cells.push_back({c.Row, c.Column, c.Value});
+    }
     if (sheets.empty()) sheets.push_back({"Sheet1", {}});
     const std::string path = (folder / WorkbookName(book.Stem)).string();
     TestOffice::WriteWorkbook(static_cast<CalcApplication&>(app), path, sheets);
     return path;
   }
   Rgb FontColor(Application& app, Worksheet& sheet, int row, int column) override {
-    const long rrggbb =
+    const long c =
         TestOffice::FontColor(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column);
-    return RgbColor(static_cast<int>((rrggbb >> 16) & 0xFF), static_cast<int>((rrggbb >> 8) & 0xFF),
-                    static_cast<int>(rrggbb & 0xFF));
+    return RgbColor(static_cast<int>((c >> 16) & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF));
   }
   void UserEdit(Application& app, Worksheet& sheet, int row, int column, const std::string& typed) override {
     TestOffice::UserEdit(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column, typed);

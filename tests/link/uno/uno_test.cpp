@@ -1,6 +1,5 @@
-// What the Calc link does beyond the contract: starting an office, lock
-// files, user edits and their delivery, formula cells, and failures of the
-// office (killed in the middle of a calculation, hanging).
+// What the Calc link does beyond the contract: queued user edits, formula cells, lock files, starting an
+// office, and an office that is killed or hangs in the middle of a calculation.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,9 +7,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "calc/driver.h"
@@ -24,8 +23,20 @@ namespace tersolv::link::uno {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FileBytes;
 using testing::TestOffice;
 using Clock = std::chrono::steady_clock;
+using namespace std::string_literals;
+
+void ExpectLinkError(int number, const std::function<void()>& call, std::initializer_list<const char*> parts = {}) {
+  try {
+    call();
+    ADD_FAILURE() << "no LinkError";
+  } catch (const LinkError& e) {
+    EXPECT_EQ(e.Number(), number) << e.what();
+    for (const char* part : parts) EXPECT_NE(e.Description().find(part), std::string::npos) << e.what();
+  }
+}
 
 class CalcLink : public ::testing::Test {
  protected:
@@ -44,15 +55,15 @@ class CalcLink : public ::testing::Test {
     fs::remove_all(folder_, ignored);
   }
 
-  // A "Ternary system" sheet with `points` rows of input, opened read-write.
+  // A "Ternary system" sheet with `points` rows of input (and a "Notes" sheet), opened read-write.
   std::string OpenTernary(const std::string& stem, int points) {
     testing::Sheet sheet{"Ternary system",
-                         {{1, 1, std::string("Tersolv")},
-                          {2, 1, std::string("System definitions")},
-                          {3, 1, std::string("T, C")},
-                          {3, 2, std::string("P, MPa")},
-                          {3, 3, std::string("m(H2S)")},
-                          {3, 4, std::string("m(NaCl)")}}};
+                         {{1, 1, "Tersolv"s},
+                          {2, 1, "System definitions"s},
+                          {3, 1, "T, C"s},
+                          {3, 2, "P, MPa"s},
+                          {3, 3, "m(H2S)"s},
+                          {3, 4, "m(NaCl)"s}}};
     for (int i = 0; i < points; ++i) {
       sheet.Cells.push_back({4 + i, 1, 25.0 + (i % 200)});
       sheet.Cells.push_back({4 + i, 2, 10.0 + (i % 7)});
@@ -60,85 +71,50 @@ class CalcLink : public ::testing::Test {
       sheet.Cells.push_back({4 + i, 4, 0.5 * (i % 9)});
     }
     const std::string path = (folder_ / (stem + ".ods")).string();
-    TestOffice::WriteWorkbook(*app_, path, {sheet});
+    TestOffice::WriteWorkbook(*app_, path, {sheet, {"Notes", {}}});
     app_->OpenWorkbook(path, false);
     return path;
-  }
-
-  static std::string Bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  static void ExpectLinkError(int number, const std::function<void()>& call, const std::string& part = "") {
-    try {
-      call();
-      ADD_FAILURE() << "no LinkError";
-    } catch (const LinkError& e) {
-      EXPECT_EQ(e.Number(), number) << e.what();
-      if (!part.empty()) {
-        EXPECT_NE(e.Description().find(part), std::string::npos) << e.what();
-      }
-    }
   }
 
   fs::path folder_;
   std::unique_ptr<CalcApplication> app_;
 };
 
-TEST_F(CalcLink, UserEditsAreQueuedUntilTheCallerAsksAndOwnWritesNeverCount) {
+TEST_F(CalcLink, UserEditsOfTheDataSheetAreQueuedUntilAskedForAndOwnWritesNeverCount) {
   const std::string path = OpenTernary("Events", 3);
-  auto sheet = app_->ActiveSheet();
+  auto sheet = app_->FirstWorksheet();
   std::vector<CellRange> seen;
   std::atomic<int> wakeups{0};
   app_->SetEventWakeup([&] { ++wakeups; });
   sheet->SetChangeHandler([&](const CellRange& r) { seen.push_back(r); });
   app_->SetEventsEnabled(true);
 
-  // The program's own writes, clears and colours: never reported.
   sheet->WriteNumber(4, 5, 1.0);
   const double row[] = {1, 2, 3};
   sheet->WriteNumbers(5, 5, row);
   sheet->ClearContents(5, 5, 7);
   sheet->SetFontColor(4, 5, 12, RgbColor(255, 0, 0));
+  TestOffice::UserEdit(*app_, path, "Notes", 4, 1, "12");  // not the data sheet
   EXPECT_EQ(app_->ProcessEvents(), 0);
   EXPECT_EQ(wakeups, 0);
 
-  // A user's edit: queued on the office's thread, delivered here on demand.
   TestOffice::UserEdit(*app_, path, "Ternary system", 5, 3, "0.25");
-  EXPECT_TRUE(seen.empty());
+  EXPECT_TRUE(seen.empty());  // queued on the office's thread until asked for
   EXPECT_EQ(wakeups, 1);
   EXPECT_EQ(app_->ProcessEvents(), 1);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].FirstRow, 5);
   EXPECT_EQ(seen[0].FirstColumn, 3);
 
-  // Switching delivery off hands over what came while it was on.
   TestOffice::UserEdit(*app_, path, "Ternary system", 6, 3, "0.5");
-  app_->SetEventsEnabled(false);
+  app_->SetEventsEnabled(false);  // hands over what came while delivery was on
   EXPECT_EQ(seen.size(), 2u);
   TestOffice::UserEdit(*app_, path, "Ternary system", 6, 4, "1");
   EXPECT_EQ(app_->ProcessEvents(), 0);
   EXPECT_EQ(seen.size(), 2u);
 }
 
-TEST_F(CalcLink, EditsOfAnotherSheetAreNotTheDataSheetsChanges) {
-  const std::string path = (folder_ / "Two.ods").string();
-  TestOffice::WriteWorkbook(*app_, path, {{"Ternary system", {}}, {"Notes", {}}});
-  app_->OpenWorkbook(path, false);
-  auto data = app_->FirstWorksheet();
-  int changes = 0;
-  data->SetChangeHandler([&](const CellRange&) { ++changes; });
-  app_->SetEventsEnabled(true);
-  TestOffice::UserEdit(*app_, path, "Notes", 4, 1, "12");
-  app_->ProcessEvents();
-  EXPECT_EQ(changes, 0);
-  TestOffice::UserEdit(*app_, path, "Ternary system", 4, 1, "12");
-  app_->ProcessEvents();
-  EXPECT_EQ(changes, 1);
-}
-
-TEST_F(CalcLink, FormulaCellsReadAsTheirResults) {
+TEST_F(CalcLink, FormulaCellsReadAsTheirResultsAndNoNonFiniteValueReachesACell) {
   const std::string path = OpenTernary("Formulas", 0);
   auto sheet = app_->ActiveSheet();
   TestOffice::UserEdit(*app_, path, "Ternary system", 4, 1, "=1/4");
@@ -147,31 +123,21 @@ TEST_F(CalcLink, FormulaCellsReadAsTheirResults) {
   EXPECT_EQ(sheet->CellText(4, 1), "0.25");
   EXPECT_EQ(sheet->CellText(4, 2), "sat");
   EXPECT_EQ(sheet->CellText(4, 3), "#DIV/0!");
-  // A text that looks like a formula is written as text.
-  sheet->WriteText(5, 1, "=1+1");
+  sheet->WriteText(5, 1, "=1+1");  // written as text, not as a formula
   EXPECT_EQ(sheet->CellText(5, 1), "=1+1");
-}
 
-TEST_F(CalcLink, NumbersKeepEveryDigitAndNoNonFiniteValueReachesACell) {
-  OpenTernary("Digits", 0);
-  auto sheet = app_->ActiveSheet();
-  const double third = 1.0 / 3.0;
-  sheet->WriteNumber(4, 1, third);
-  EXPECT_EQ(sheet->CellText(4, 1), "0.333333333333333");
   const double row[] = {0.1, std::numeric_limits<double>::infinity()};
-  ExpectLinkError(kBadArgument, [&] { sheet->WriteNumbers(5, 1, row); });
-  EXPECT_EQ(sheet->CellText(5, 1), "");  // nothing of the row written
-  ExpectLinkError(kBadArgument, [&] { sheet->WriteNumber(5, 1, std::nan("")); });
+  ExpectLinkError(kBadArgument, [&] { sheet->WriteNumbers(6, 1, row); });
+  EXPECT_EQ(sheet->CellText(6, 1), "");  // nothing of the row written
+  ExpectLinkError(kBadArgument, [&] { sheet->WriteNumber(6, 1, std::nan("")); });
 }
 
 TEST_F(CalcLink, QuitLeavesTheOfficeRunningWhileAWorkbookHasUnsavedChanges) {
   OpenTernary("Unsaved", 1);
   app_->ActiveSheet()->WriteNumber(4, 5, 1.0);
   app_->Quit();
-  EXPECT_EQ(app_->WorkbookCount(), 1);  // still there, with the user's work
+  EXPECT_EQ(app_->WorkbookCount(), 1);
   EXPECT_EQ(app_->ActiveSheet()->CellText(4, 5), "1");
-  ExpectLinkError(
-      kBadArgument, [&] { app_->ActiveSheet()->CellText(4, 20000); }, "out of range");
 }
 
 TEST_F(CalcLink, ASheetOfAClosedWorkbookFailsWithoutEndingTheLink) {
@@ -181,57 +147,43 @@ TEST_F(CalcLink, ASheetOfAClosedWorkbookFailsWithoutEndingTheLink) {
   app_->CloseActiveWorkbook();
   ExpectLinkError(kNoWorkbook, [&] { sheet->CellText(4, 1); });
   ExpectLinkError(kNoWorkbook, [&] { sheet->WriteNumber(4, 5, 1.0); });
-  EXPECT_EQ(app_->WorkbookCount(), 0);  // the office still answers
+  EXPECT_EQ(app_->WorkbookCount(), 0);
   OpenTernary("Again", 1);
   EXPECT_EQ(app_->ActiveSheet()->CellText(4, 1), "25");
 }
 
 TEST_F(CalcLink, ASecondConnectionOfOneProgramIsRefusedAndTheFirstKeepsWorking) {
   OpenTernary("First", 1);
-  try {
-    auto second = TestOffice::Shared().Attach();
-    ADD_FAILURE() << "a second connection to one office was taken";
-  } catch (const LinkError& e) {
-    EXPECT_EQ(e.Number(), kApplicationGone);
-    EXPECT_NE(e.Description().find("already"), std::string::npos) << e.what();
-  }
+  ExpectLinkError(kApplicationGone, [&] { TestOffice::Shared().Attach(); }, {"already"});
   EXPECT_EQ(app_->ActiveSheet()->CellText(4, 1), "25");
 }
 
 TEST_F(CalcLink, AReadWriteOpenOfALockedFileIsRefusedAndReadOnlyWorks) {
   const std::string path = (folder_ / "Locked.ods").string();
-  TestOffice::WriteWorkbook(*app_, path, {{"Components", {{1, 1, std::string("x")}}}});
+  TestOffice::WriteWorkbook(*app_, path, {{"Components", {{1, 1, "x"s}}}});
   std::ofstream(folder_ / ".~lock.Locked.ods#")
       << "Another User,otherhost,otherhost,06.12.2026 21:00,file:///home/another/.config/libreoffice/4;";
-  const std::string before = Bytes(path);
-  ExpectLinkError(
-      kFileError, [&] { app_->OpenWorkbook(path, false); }, "locked");
-  try {
-    app_->OpenWorkbook(path, false);
-  } catch (const LinkError& e) {
-    EXPECT_NE(e.Description().find("Another User"), std::string::npos) << e.what();
-  }
+  const std::string before = FileBytes(path);
+  ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(path, false); }, {"locked", "Another User"});
   EXPECT_EQ(app_->WorkbookCount(), 0);
   app_->OpenWorkbook(path, true);
-  EXPECT_EQ(app_->WorkbookCount(), 1);
   EXPECT_EQ(app_->ActiveSheet()->CellText(1, 1), "x");
-  ExpectLinkError(
-      kFileError, [&] { app_->SaveActiveWorkbook(); }, "read-only");
-  EXPECT_EQ(Bytes(path), before);
+  ExpectLinkError(kFileError, [&] { app_->SaveActiveWorkbook(); }, {"read-only"});
+  EXPECT_EQ(FileBytes(path), before);
 }
 
-TEST_F(CalcLink, MissingFilesAndFilesThatAreNoWorkbooks) {
-  ExpectLinkError(
-      kFileError, [&] { app_->OpenWorkbook((folder_ / "none.xlsx").string(), true); }, "not found");
-  ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(folder_.string(), true); });
+TEST_F(CalcLink, MissingFilesFoldersAndFilesThatAreNoWorkbooksAreRefused) {
   std::ofstream(folder_ / "notes.txt") << "hello\n";
-  ExpectLinkError(kFileError, [&] { app_->OpenWorkbook((folder_ / "notes.txt").string(), true); });
+  for (const fs::path& path : {folder_ / "none.xlsx", folder_, folder_ / "notes.txt"}) {
+    SCOPED_TRACE(path);
+    ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(path.string(), true); });
+  }
   EXPECT_EQ(app_->WorkbookCount(), 0);
 }
 
 TEST_F(CalcLink, AnOfficeKilledDuringACalculationEndsItWithAClearErrorAndAnIntactFile) {
   const std::string path = OpenTernary("Killed", 400);
-  const std::string before = Bytes(path);
+  const std::string before = FileBytes(path);
   auto sheet = app_->ActiveSheet();
   fakes::RecordingFrontend frontend;
   water::WaterModel water;
@@ -249,18 +201,13 @@ TEST_F(CalcLink, AnOfficeKilledDuringACalculationEndsItWithAClearErrorAndAnIntac
     TestOffice::Shared().Kill();
   });
   const auto start = Clock::now();
-  try {
-    calc::CalculateValues(reader, *sheet, frontend, options);
-    ADD_FAILURE() << "the calculation ended without the office";
-  } catch (const LinkError& e) {
-    EXPECT_EQ(e.Number(), kApplicationGone) << e.what();
-    EXPECT_NE(e.Description().find("LibreOffice Calc"), std::string::npos) << e.what();
-  }
+  ExpectLinkError(kApplicationGone, [&] { calc::CalculateValues(reader, *sheet, frontend, options); },
+                  {"LibreOffice Calc"});
   killer.join();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(40));
   ExpectLinkError(kApplicationGone, [&] { app_->WorkbookCount(); });
   ExpectLinkError(kApplicationGone, [&] { app_->SetEventsEnabled(true); });
-  EXPECT_EQ(Bytes(path), before);  // nothing was saved half-way
+  EXPECT_EQ(FileBytes(path), before);  // nothing was saved half-way
 }
 
 TEST_F(CalcLink, AnOfficeThatHangsIsCutOffAfterTheCallTimeout) {
@@ -275,8 +222,7 @@ TEST_F(CalcLink, AnOfficeThatHangsIsCutOffAfterTheCallTimeout) {
   const pid_t group = static_cast<pid_t>(TestOffice::Shared().ProcessId());
   ::kill(-group, SIGSTOP);
   const auto start = Clock::now();
-  ExpectLinkError(
-      kApplicationGone, [&] { app.WorkbookCount(); }, "did not answer");
+  ExpectLinkError(kApplicationGone, [&] { app.WorkbookCount(); }, {"did not answer"});
   const auto waited = Clock::now() - start;
   ::kill(-group, SIGCONT);
   EXPECT_GE(waited, std::chrono::milliseconds(900));
@@ -290,33 +236,26 @@ TEST(CalcStart, StartsAnOfficeWhenNoneAnswersAttachesToItAndQuits) {
   const fs::path folder = fs::path(::testing::TempDir()) / ("tersolv-start-" + std::to_string(::getpid()));
   fs::remove_all(folder);
   CalcOptions options;
+  options.PipeName = "bad;name";
+  ExpectLinkError(kBadArgument, [&] { CalcApplication app(options); });
   options.PipeName = "tersolv_start_" + std::to_string(::getpid());
   options.Headless = true;
   options.ProfileFolder = (folder / "profile").string();
   options.StartTimeout = std::chrono::seconds(60);
+  options.Start = false;
+  ExpectLinkError(kApplicationGone, [&] { CalcApplication app(options); }, {"tersolv_start_"});
 
-  CalcOptions attachOnly = options;
-  attachOnly.Start = false;
-  try {
-    CalcApplication none(attachOnly);
-    ADD_FAILURE() << "attached to an office that is not there";
-  } catch (const LinkError& e) {
-    EXPECT_EQ(e.Number(), kApplicationGone);
-    EXPECT_NE(e.Description().find(options.PipeName), std::string::npos) << e.what();
-  }
-
+  options.Start = true;
   long pid = 0;
   {
     CalcApplication started(options);
     pid = started.StartedProcessId();
     EXPECT_GT(pid, 0);
-    EXPECT_EQ(started.WorkbookCount(), 0);
   }
   EXPECT_TRUE(fs::exists(folder / "profile" / "user" / "registrymodifications.xcu"));
   {
     CalcApplication attached(options);  // the office outlived the first application
     EXPECT_EQ(attached.StartedProcessId(), 0);
-    EXPECT_EQ(attached.PipeName(), options.PipeName);
     attached.Quit();
     EXPECT_THROW(attached.WorkbookCount(), LinkError);
   }
@@ -326,26 +265,18 @@ TEST(CalcStart, StartsAnOfficeWhenNoneAnswersAttachesToItAndQuits) {
     if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_TRUE(ended) << "the office did not end on Quit";
-  ::kill(-static_cast<pid_t>(pid), SIGKILL);  // whatever is left of it, by its process group
+  ::kill(-static_cast<pid_t>(pid), SIGKILL);  // whatever is left of its process group
   if (!ended) ::waitpid(static_cast<pid_t>(pid), nullptr, 0);
   std::error_code ignored;
   fs::remove_all(folder, ignored);
 }
 
-TEST(CalcStart, PipeNamesComeFromTheEnvironmentOrDefault) {
+TEST(CalcStart, ThePipeNameComesFromTheEnvironmentOrDefaults) {
   ::unsetenv("TERSOLV_PIPE");
   EXPECT_EQ(DefaultPipeName(), "tersolv");
   ::setenv("TERSOLV_PIPE", "mine", 1);
   EXPECT_EQ(DefaultPipeName(), "mine");
   ::unsetenv("TERSOLV_PIPE");
-  CalcOptions options;
-  options.PipeName = "bad;name";
-  try {
-    CalcApplication app(options);
-    ADD_FAILURE() << "a pipe name with ';' was taken";
-  } catch (const LinkError& e) {
-    EXPECT_EQ(e.Number(), kBadArgument);
-  }
 }
 
 }  // namespace
