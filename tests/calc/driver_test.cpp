@@ -1,59 +1,46 @@
-// The calculation driver over in-memory sheets: the order of writes, the
-// caption and change flag, the edge rows of both layouts, the colour marks,
-// "not found", a fault part-way, and several threads writing what one would.
-#include <gtest/gtest.h>
-
+// The calculation driver over in-memory sheets (order of writes, edge rows,
+// colour marks, "not found", a fault part-way, threads) and the caps and
+// limits of the equations it combines.
 #include <random>
 
-#include "calc/sheet_helpers.h"
+#include "calc/equations.h"
+#include "calc/reference_points.h"
+#include "fakes/sheets.h"
 #include "water/fp_check.h"
 
 namespace tersolv {
 namespace {
 
+using reference::Relative;
 using testing_sheets::Bench;
 using testing_sheets::Empty;
 using testing_sheets::Number;
-using testing_sheets::Relative;
 
-TEST(Driver, NoPointsOnlyTheCaptionAndTheFlag) {
-  Bench bench;
-  auto sheet = bench.Sheet("Ternary system", {});
-  ASSERT_EQ(bench.reader.ReadWorksheet(sheet, false), 0);
-  bench.frontend.SetCaption("Tersolv: Ternary system");
-  bench.frontend.Changed = true;
-  sheet->EnableJournal(true);
-  calc::CalculateValues(bench.reader, *sheet, bench.frontend);
-  EXPECT_TRUE(sheet->Journal().empty());
-  EXPECT_EQ(bench.frontend.Captions.back(), "Tersolv: Ternary system");
-  EXPECT_EQ(bench.frontend.Captions[bench.frontend.Captions.size() - 2], "Calculating...");
-  EXPECT_FALSE(bench.frontend.Changed);
-}
-
-TEST(Driver, OrderOfWritesOfBothLayouts) {
+TEST(Driver, OrderOfWritesCaptionAndChangeFlag) {
   Bench bench;
   auto components = bench.Sheet("Components", {{"25", "10"}});
-  ASSERT_EQ(bench.reader.ReadWorksheet(components, false), 0);
-  components->EnableJournal(true);
-  calc::CalculateValues(bench.reader, *components, bench.frontend);
-  ASSERT_EQ(components->Journal().size(), 8u);
-  for (int k = 0; k < 8; ++k) {
-    const std::string prefix = "N 4 " + std::to_string(k + 3) + " ";
-    EXPECT_EQ(components->Journal()[k].substr(0, prefix.size()), prefix);
-  }
-
   auto ternary = bench.Sheet("Ternary system", {{"25", "0.1", "1", "7"}});
-  ASSERT_EQ(bench.reader.ReadWorksheet(ternary, false), 0);
-  ternary->EnableJournal(true);
-  calc::CalculateValues(bench.reader, *ternary, bench.frontend);
-  const auto& journal = ternary->Journal();
-  ASSERT_EQ(journal.size(), 9u);
-  const int order[] = {7, 8, 9, 10, 5, 6, 11, 12};
-  for (int k = 0; k < 8; ++k) {
-    const std::string prefix = "N 4 " + std::to_string(order[k]) + " ";
-    EXPECT_EQ(journal[k].substr(0, prefix.size()), prefix);
+  const std::pair<std::shared_ptr<link::memory::MemorySheet>, std::vector<int>> cases[] = {
+      {components, {3, 4, 5, 6, 7, 8, 9, 10}},
+      {ternary, {7, 8, 9, 10, 5, 6, 11, 12, 0}},  // 0: the mark
+  };
+  for (const auto& [sheet, order] : cases) {
+    ASSERT_EQ(bench.reader.ReadWorksheet(sheet, false), 0);
+    bench.frontend.Changed = true;
+    sheet->EnableJournal(true);
+    calc::CalculateValues(bench.reader, *sheet, bench.frontend);
+    const auto& journal = sheet->Journal();
+    ASSERT_EQ(journal.size(), order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      if (order[k] != 0) {
+        EXPECT_EQ(journal[k].rfind("N 4 " + std::to_string(order[k]) + " ", 0), 0u) << journal[k];
+      }
+    }
+    EXPECT_EQ(bench.frontend.Captions.rbegin()[1], "Calculating...");
+    EXPECT_EQ(bench.frontend.Caption(), "Tersolv: " + sheet->Name());
+    EXPECT_FALSE(bench.frontend.Changed);
   }
-  EXPECT_EQ(journal[8], "F 4 5 12 16711935");  // the mark comes last
+  EXPECT_EQ(ternary->Journal().back(), "F 4 5 12 16711935");  // the mark comes last
 }
 
 TEST(Driver, ZeroMolalitiesArePureWater) {
@@ -61,10 +48,7 @@ TEST(Driver, ZeroMolalitiesArePureWater) {
   auto sheet = bench.Sheet("Ternary system", {{"75", "20", "", ""}});
   bench.Run(sheet);
   const double rho = bench.reader.Points.PointRho[1];
-  EXPECT_EQ(Number(sheet, 4, 5), 1.0);  // phi
-  EXPECT_EQ(Number(sheet, 4, 6), 1.0);  // a_w / x_w
-  EXPECT_EQ(Number(sheet, 4, 9), 1.0);  // gamma H2S
-  EXPECT_EQ(Number(sheet, 4, 10), 1.0);  // gamma +-
+  for (int c : {5, 6, 9, 10}) EXPECT_EQ(Number(sheet, 4, c), 1.0) << c;  // phi, a_w/x_w, gamma H2S, gamma +-
   EXPECT_TRUE(Relative(Number(sheet, 4, 11), rho, 1e-15));
   EXPECT_TRUE(Relative(Number(sheet, 4, 12), 18.015268 / rho, 1e-15));
   EXPECT_EQ(sheet->FontColor(4, 5), 0u);
@@ -76,9 +60,8 @@ TEST(Driver, SaturationPressureRows) {
   bench.Run(components);
   EXPECT_EQ(Number(components, 4, 9), 0.0);  // no H2S in the gas phase
   EXPECT_GT(Number(components, 4, 10), 0.0);
-
-  // The ternary row: m_Hs = 0, so k_S is undefined and its cell is left
-  // empty; the H2S given is above that solubility, so the row is blue.
+  // m_Hs = 0 leaves k_S undefined: its stale value is cleared, not kept; any
+  // H2S is above that solubility, so the row is blue. The next row has its own k_S.
   auto ternary = bench.Sheet("Ternary system", {{"150", "sat", "0.1", "1"}, {"150", "10", "0.1", "1"}});
   for (int c = 5; c <= 12; ++c) ternary->SetNumber(4, c, 9.0);
   bench.Run(ternary);
@@ -86,15 +69,14 @@ TEST(Driver, SaturationPressureRows) {
   EXPECT_EQ(Number(ternary, 4, 8), 0.0);
   for (int c : {5, 6, 9, 10, 11, 12}) EXPECT_GT(Number(ternary, 4, c), 0.0) << c;
   EXPECT_EQ(ternary->FontColor(4, 5), 16711680u);
-  // The next row has its own k_S.
   EXPECT_GT(Number(ternary, 5, 7), 0.0);
   EXPECT_EQ(ternary->FontColor(5, 5), 0u);
 }
 
 TEST(Driver, SaltingOutCoefficientAtTheSeriesSwitch) {
   Bench bench;
-  auto sheet = bench.Sheet("Ternary system", {{"100", "10", "0", "0.002"}, {"100", "10", "0", "0.0020001"},
-                                              {"100", "10", "0", "0"}});
+  auto sheet = bench.Sheet("Ternary system",
+                           {{"100", "10", "0", "0.002"}, {"100", "10", "0", "0.0020001"}, {"100", "10", "0", "0"}});
   bench.Run(sheet);
   const double series = Number(sheet, 4, 7), ratio = Number(sheet, 5, 7), limit = Number(sheet, 6, 7);
   EXPECT_NEAR(ratio / series, 1, 1e-5);
@@ -103,9 +85,15 @@ TEST(Driver, SaltingOutCoefficientAtTheSeriesSwitch) {
   EXPECT_TRUE(Relative(limit, 0.19269089, 1e-7));  // the reference row at m(NaCl) = 0
 }
 
+TEST(SaltingOutCoefficient, TheSeriesFollowsTheRatioBelowTheSwitch) {
+  const auto h2s = nacl::H2SInteractionParameters(373.15);
+  const calc::PureWaterSolubility pure = calc::SolubilityInPureWater(2.9, 2.9, h2s);
+  const double mN = 0.001, mHs = calc::SolubilityInSolution(2.9, pure.LastIterate, mN, h2s);
+  EXPECT_NEAR(calc::SaltingOutCoefficient(pure.MH0, mHs, mN, h2s) / (std::log(pure.MH0 / mHs) / mN), 1, 1e-6);
+}
+
 TEST(Driver, TheFourColourMarks) {
-  Bench bench;
-  // 25 C, 0.1 MPa: H2S dissolves to about 0.09 mol/kg, halite to about 6.1.
+  Bench bench;  // 25 C, 0.1 MPa: H2S dissolves to about 0.09 mol/kg, halite to about 6.1
   auto sheet = bench.Sheet("Ternary system", {{"25", "0.1", "0.05", "1"},
                                               {"25", "0.1", "0.5", "1"},
                                               {"25", "0.1", "0.01", "7"},
@@ -134,109 +122,114 @@ TEST(Driver, NotFoundThenANormalRow) {
   EXPECT_TRUE(Relative(Number(sheet, 5, 10), 6.1673639, 1e-7));
 }
 
-// A sheet with a fault at point `k` of `count`: an H2S molality so large that
-// its activity coefficient overflows after columns 7 and 8 are written.
-std::vector<std::vector<std::string>> RowsWithFault(int count, int k) {
-  std::vector<std::vector<std::string>> rows;
-  for (int i = 1; i <= count; ++i) {
-    rows.push_back({std::to_string(20 + i % 280), std::to_string(1 + i % 90), i == k ? "300" : "0.01",
-                    std::to_string((i % 50) * 0.1)});
-  }
-  return rows;
-}
-
-void ExpectFaultAt(unsigned threads, int count, int k) {
-  Bench bench;
-  auto sheet = bench.Sheet("Ternary system", RowsWithFault(count, k));
-  ASSERT_EQ(bench.reader.ReadWorksheet(sheet, false), 0);
-  bench.frontend.Changed = true;
-  calc::DriverOptions options;
-  options.Threads = threads;
-  EXPECT_THROW(calc::CalculateValues(bench.reader, *sheet, bench.frontend, options), FloatingPointError);
-  for (int i = 1; i < k; ++i) {
-    for (int c = 5; c <= 12; ++c) ASSERT_FALSE(Empty(sheet, i + 3, c)) << i << " " << c;
-  }
-  EXPECT_FALSE(Empty(sheet, k + 3, 7));
-  EXPECT_FALSE(Empty(sheet, k + 3, 8));
-  for (int c : {5, 6, 9, 10, 11, 12}) EXPECT_TRUE(Empty(sheet, k + 3, c)) << c;
-  EXPECT_EQ(sheet->FontColor(k + 3, 5), 0u);  // the mark is never reached
-  for (int i = k + 1; i <= count; ++i) {
-    for (int c = 5; c <= 12; ++c) ASSERT_TRUE(Empty(sheet, i + 3, c)) << i << " " << c;
-  }
-  EXPECT_EQ(bench.frontend.Caption(), "Calculating...");
-  EXPECT_TRUE(bench.frontend.Changed);
-}
-
 TEST(Driver, AFaultAtPointKLeavesTheRowsBeforeCompleteAndAfterUntouched) {
-  ExpectFaultAt(1, 5, 3);
-  ExpectFaultAt(2, 300, 150);
-  ExpectFaultAt(2, 300, 1);
+  // At point k an H2S molality so large that its activity coefficient
+  // overflows after columns 7 and 8 are written.
+  for (const auto& [threads, count, k] : {std::tuple{1u, 5, 3}, {2u, 300, 150}, {2u, 300, 1}}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads, k = " + std::to_string(k));
+    testing_sheets::Rows rows;
+    for (int i = 1; i <= count; ++i) {
+      rows.push_back({std::to_string(20 + i % 280), std::to_string(1 + i % 90), i == k ? "300" : "0.01",
+                      std::to_string((i % 50) * 0.1)});
+    }
+    Bench bench;
+    auto sheet = bench.Sheet("Ternary system", rows);
+    ASSERT_EQ(bench.reader.ReadWorksheet(sheet, false), 0);
+    bench.frontend.Changed = true;
+    calc::DriverOptions options;
+    options.Threads = threads;
+    EXPECT_THROW(calc::CalculateValues(bench.reader, *sheet, bench.frontend, options), FloatingPointError);
+    for (int i = 1; i <= count; ++i) {
+      for (int c = 5; c <= 12; ++c) {
+        const bool written = i < k || (i == k && (c == 7 || c == 8));
+        ASSERT_EQ(Empty(sheet, i + 3, c), !written) << "point " << i << ", column " << c;
+      }
+    }
+    EXPECT_EQ(sheet->FontColor(k + 3, 5), 0u);  // the mark is never reached
+    EXPECT_EQ(bench.frontend.Caption(), "Calculating...");
+    EXPECT_TRUE(bench.frontend.Changed);
+  }
 }
 
 TEST(Driver, SeveralThreadsWriteWhatOneWould) {
   std::mt19937 random(7);
   std::uniform_real_distribution<double> t(0, 325), p(0, 100), m(0, 3);
-  std::vector<std::vector<std::string>> rows;
+  testing_sheets::Rows rows;
   for (int i = 0; i < 400; ++i) {
     rows.push_back({std::to_string(t(random)), i % 17 == 0 ? "sat" : std::to_string(p(random)),
                     std::to_string(m(random) / 2), std::to_string(m(random) * 2)});
   }
   Bench one, two;
-  auto a = one.Sheet("Ternary system", rows);
-  auto b = two.Sheet("Ternary system", rows);
+  auto a = one.Sheet("Ternary system", rows), b = two.Sheet("Ternary system", rows);
   ASSERT_EQ(one.reader.ReadWorksheet(a, false), 0);
   ASSERT_EQ(two.reader.ReadWorksheet(b, false), 0);
   a->EnableJournal(true);
   b->EnableJournal(true);
-  calc::DriverOptions single, parallel;
+  calc::DriverOptions parallel;
   parallel.Threads = 2;
   int progressCalls = 0;
   parallel.Progress = [&](int done, int total) {
     ++progressCalls;
     EXPECT_LE(done, total);
   };
-  calc::CalculateValues(one.reader, *a, one.frontend, single);
+  calc::CalculateValues(one.reader, *a, one.frontend);
   calc::CalculateValues(two.reader, *b, two.frontend, parallel);
   EXPECT_GT(progressCalls, 0);
   ASSERT_EQ(a->Journal().size(), b->Journal().size());
-  for (std::size_t k = 0; k < a->Journal().size(); ++k) {
-    // Same call, same cell; the value to 1e-12.
+  for (std::size_t k = 0; k < a->Journal().size(); ++k) {  // same call, same cell, in the same order
     const std::string& x = a->Journal()[k];
-    const std::string& y = b->Journal()[k];
     const std::size_t cell = x.find(' ', x.find(' ', 2) + 1);
-    ASSERT_EQ(x.substr(0, cell), y.substr(0, cell)) << k;
+    ASSERT_EQ(x.substr(0, cell), b->Journal()[k].substr(0, cell)) << k;
   }
   const auto va = a->Values(), vb = b->Values();
   ASSERT_EQ(va.size(), vb.size());
   for (const auto& [cell, value] : va) {
-    const auto& other = vb.at(cell);
-    ASSERT_EQ(value.index(), other.index());
+    ASSERT_EQ(value.index(), vb.at(cell).index());
     if (const double* d = std::get_if<double>(&value)) {
-      EXPECT_TRUE(Relative(std::get<double>(other), *d, 1e-12)) << cell.first << " " << cell.second;
+      EXPECT_TRUE(Relative(std::get<double>(vb.at(cell)), *d, 1e-12));
     }
   }
   for (int row = 4; row < 404; ++row) EXPECT_EQ(a->FontColor(row, 5), b->FontColor(row, 5));
 }
 
 TEST(Driver, RowsBeyond32767) {
-  // Points 32765..32767 land in rows 32768..32770 (a 16-bit row number
-  // would overflow there).
+  // Points 32765..32767 land in rows 32768..32770 (a 16-bit row would overflow).
   Bench bench;
   auto sheet = bench.Sheet("Components", {});
-  bench.reader.Points.SheetKind = 1;
+  auto& points = bench.reader.Points;
+  points.SheetKind = 1;
+  points.PointCount = 32767;
+  points.PointT.assign(32768, 298.15);
+  points.PointP.assign(32768, 100.0);
+  points.PointRho.assign(32768, 1.0014670);
   bench.reader.HaliteDataSet = true;
   bench.reader.HaliteData = {{-384160.0, 72.132, 2.7015, 44.6, 0.032, 0, 0}};
-  auto& pts = bench.reader.Points;
-  pts.PointCount = 32767;
-  pts.PointT.assign(32768, 298.15);
-  pts.PointP.assign(32768, 100.0);
-  pts.PointRho.assign(32768, 1.0014670);
   calc::DriverOptions options;
   options.Threads = 0;
   calc::CalculateValues(bench.reader, *sheet, bench.frontend, options);
+  EXPECT_EQ(Number(sheet, 32770, 3), 1.0014670);
   EXPECT_FALSE(Empty(sheet, 32770, 10));
   EXPECT_TRUE(Empty(sheet, 32771, 3));
-  EXPECT_EQ(Number(sheet, 32770, 3), 1.0014670);
+}
+
+TEST(Equations, IterationCapsAndZeroLimits) {
+  // With 2 lambda m = 3.5 at the fixed point the damped step overshoots
+  // (slope -1.25): the iterates cycle and never meet the tolerance.
+  nacl::H2SInteraction cycling;
+  cycling.LambdaHH = 1.75;
+  try {
+    calc::SolubilityInPureWater(std::exp(3.5), 1.01, cycling);
+    ADD_FAILURE() << "no error at the cap";
+  } catch (const FloatingPointError& e) {
+    EXPECT_NE(std::string(e.what()).find("did not converge"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(calc::SolubilityInSolution(std::exp(3.5), 1.01, 0.0, cycling), FloatingPointError);
+  const auto h2s = nacl::H2SInteractionParameters(298.15);
+  EXPECT_EQ(calc::SolubilityInSolution(0.1, 0.0, 1.0, h2s), 0.0);  // a start at 0 stays there
+  EXPECT_THROW(calc::SolubilityInSolution(0.0, 0.1, 1.0, h2s), FloatingPointError);
+  // At and just below the saturation pressure there is no H2S to dissolve (y <= 0).
+  EXPECT_EQ(calc::ReferenceMolality(373.15, 1.0141799, 0.958, -2.3, 1.0141799, 1.0), 0.0);
+  EXPECT_EQ(calc::ReferenceMolality(373.15, 1.0141799, 0.958, -2.3, 1.0141800, 1.0), 0.0);
 }
 
 }  // namespace

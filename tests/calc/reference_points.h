@@ -1,19 +1,35 @@
-// Whole state points: every result column of both layouts at a few dozen
-// points, from an independent implementation of the same equations (IAPWS-95
-// water, the H2S equation of state and solubility model, the Pitzer/Archer
-// NaCl model, the HKF ions), 8 significant digits. Units as in the worksheet:
-// T in C, P in MPa (as the reader normalises it), densities g/cm3, molar
-// volumes cm3/mol, fugacities MPa, molalities mol/kg, k_S kg/mol.
-//
-// The pressure column of the input is what a user types: "sat" marks the
-// saturation pressure of water ("0" at 25 and 50 C, where it is below
-// 0.1 MPa); NormalisedP is the pressure the reader writes back.
+// Every result column of both layouts at a few dozen state points, from an
+// independent implementation of the same models (IAPWS-95 water, the H2S
+// equation of state and solubility model, Pitzer/Archer NaCl, HKF ions), to
+// 8 significant digits, in the worksheet's units. P is as a user types it
+// ("sat", or "0" where the saturation pressure is below 0.1 MPa);
+// NormalisedP is what the reader writes back.
 #pragma once
 
-#include <optional>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace tersolv::reference {
+
+constexpr double kTolerance = 1e-7;  // the table's 8 significant digits
+
+// A number as a user would type it.
+inline std::string Text(double v) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.10g", v);
+  return buffer;
+}
+
+// |actual - expected| <= tolerance |expected| (exact when expected is 0).
+inline ::testing::AssertionResult Relative(double actual, double expected, double tolerance = kTolerance) {
+  const double error = std::abs(actual - expected);
+  if (error <= tolerance * std::abs(expected)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << actual << " differs from " << expected << " by " << error;
+}
 
 inline constexpr double kNotFound = -1;  // "not found" in the halite column
 

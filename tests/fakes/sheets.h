@@ -1,5 +1,5 @@
-// Building data sheets of both layouts in the in-memory backend, and running
-// the reader's pass and then the driver's over them.
+// In-memory data sheets of both layouts for the reader's and the driver's
+// tests: a workbook, a recording front end, the water model and a reader.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,15 +15,16 @@
 
 namespace tersolv::testing_sheets {
 
-using link::memory::MemoryApplication;
 using link::memory::MemorySheet;
+using Rows = std::vector<std::vector<std::string>>;
 
 struct Bench {
-  Bench() : reader(app, frontend, water, '.') { app.AddWorkbook("Data.xlsx"); }
+  explicit Bench(char separator = '.') : app(separator), reader(app, frontend, water, separator) {
+    app.AddWorkbook("Data.xlsx");
+  }
 
-  // A sheet with the headers of its layout and one row per entry of `rows`
-  // (cell texts as a user typed them, from column 1).
-  std::shared_ptr<MemorySheet> Sheet(const std::string& name, const std::vector<std::vector<std::string>>& rows) {
+  // A sheet with the headers of its layout and `rows` typed in from row 4.
+  std::shared_ptr<MemorySheet> Sheet(const std::string& name, const Rows& rows) {
     auto sheet = app.AddSheet(name);
     app.ActivateSheet(name);
     const bool ternary = name == "Ternary system";
@@ -39,16 +40,15 @@ struct Bench {
     return sheet;
   }
 
-  // The reader's pass (must accept every row), then the driver's.
-  void Run(const std::shared_ptr<MemorySheet>& sheet, unsigned threads = 1, bool extended = false) {
-    ASSERT_EQ(reader.ReadWorksheet(sheet, extended), 0) << frontend.LastMessage();
+  // The reader's pass (which must accept every row), then the driver's.
+  void Run(const std::shared_ptr<MemorySheet>& sheet, unsigned threads = 1) {
+    ASSERT_EQ(reader.ReadWorksheet(sheet, false), 0) << frontend.LastMessage();
     calc::DriverOptions options;
     options.Threads = threads;
-    options.ExtendedRange = extended;
     calc::CalculateValues(reader, *sheet, frontend, options);
   }
 
-  MemoryApplication app;
+  link::memory::MemoryApplication app;
   fakes::RecordingFrontend frontend;
   water::WaterModel water;
   input::WorksheetReader reader;
@@ -63,15 +63,6 @@ inline double Number(const std::shared_ptr<MemorySheet>& sheet, int row, int col
 
 inline bool Empty(const std::shared_ptr<MemorySheet>& sheet, int row, int column) {
   return std::holds_alternative<std::monostate>(sheet->Value(row, column));
-}
-
-// |actual - expected| <= tolerance |expected| (exact when expected is 0).
-inline ::testing::AssertionResult Relative(double actual, double expected, double tolerance) {
-  const double error = std::abs(actual - expected);
-  if (error <= tolerance * std::abs(expected)) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << actual << " differs from " << expected << " by "
-                                       << (expected != 0 ? error / std::abs(expected) : error)
-                                       << (expected != 0 ? " relative" : " absolute");
 }
 
 }  // namespace tersolv::testing_sheets
