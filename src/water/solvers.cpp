@@ -206,7 +206,7 @@ double WaterModel::WaterDensity(double T, double P, std::int16_t Phase) {
     }
   }
   State.CachedPhase = Phase;
-  if (!nested) densityEntry_ = {State.Temperature, State.Pressure, State.Density, Phase};
+  if (!nested) densityEntry_ = {State.Temperature, State.Pressure, result, Phase};
   return fp.Check(result);
 }
 

@@ -210,6 +210,7 @@ TEST(DensityCache, HitsMissesRecordsOfOtherRoutinesAndBusyMarker) {
   EXPECT_EQ(water.WaterDensity(400, 10, kLiquidPhase), liquid);
   water.IdealGasGibbsEnergy(400);  // leaves (400 K, 10 bar, liquid density) with the vapour key
   EXPECT_EQ(water.WaterDensity(400, 10, kVapourPhase), -5);
+  EXPECT_EQ(water.WaterDensity(400, 10, kVapourPhase), -5);  // a failure is never a hit
   water.State.CachedPhase = kBusyPhase;  // as a nested evaluation finds it: no key is stored
   const double rho500 = water.WaterDensity(500, 100, kLiquidPhase);
   EXPECT_TRUE(water.State.Temperature == 400 && water.State.Pressure == 10 && water.State.Density == rho500);
