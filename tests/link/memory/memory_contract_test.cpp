@@ -7,12 +7,10 @@ namespace {
 
 using memory::MemoryApplication;
 using memory::MemorySheet;
-
 void Fill(MemoryApplication& app, const WorkbookLayout& book) {
-  for (const SheetLayout& spec : book.Sheets) {
-    auto sheet = app.AddSheet(spec.Name, spec.IsWorksheet);
-    if (!spec.IsWorksheet) continue;
-    for (const CellLayout& cell : spec.Cells) {
+  for (const SheetLayout& layout : book.Sheets) {
+    auto sheet = app.AddSheet(layout.Name, layout.IsWorksheet);
+    for (const CellLayout& cell : layout.IsWorksheet ? layout.Cells : std::vector<CellLayout>{}) {
       if (const double* d = std::get_if<double>(&cell.Value)) {
         sheet->SetNumber(cell.Row, cell.Column, *d);
       } else {
@@ -52,7 +50,8 @@ class MemoryFactory : public BackendFactory {
   void EndApplication(Application& app) override { static_cast<MemoryApplication&>(app).SimulateGone(); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Memory, LinkContract, ::testing::Values(Backend{std::make_shared<MemoryFactory>()}), FactoryName);
+INSTANTIATE_TEST_SUITE_P(Memory, LinkContract, ::testing::Values(Backend{std::make_shared<MemoryFactory>()}),
+                         FactoryName);
 
 }  // namespace
 }  // namespace tersolv::link::contract
