@@ -28,7 +28,6 @@
 #include <fstream>
 #include <iterator>
 #include <osl/file.hxx>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -44,7 +43,7 @@ using css::uno::Reference;
 using css::uno::UNO_QUERY_THROW;
 using rtl::OUString;
 namespace fs = std::filesystem;
-using Props = std::vector<css::beans::PropertyValue>;
+using Pairs = std::initializer_list<std::pair<const char*, Any>>;
 
 OUString U(const std::string& s) { return rtl::OStringToOUString(rtl::OString(s.c_str()), RTL_TEXTENCODING_UTF8); }
 
@@ -54,21 +53,16 @@ OUString Url(const std::string& path) {
   return url;
 }
 
-css::uno::Sequence<css::beans::PropertyValue> Seq(const Props& list) {
-  return {list.data(), static_cast<sal_Int32>(list.size())};
+css::uno::Sequence<css::beans::PropertyValue> Props(Pairs list) {
+  css::uno::Sequence<css::beans::PropertyValue> props(static_cast<sal_Int32>(list.size()));
+  css::beans::PropertyValue* p = props.getArray();
+  for (const auto& [name, value] : list) *p++ = {OUString::createFromAscii(name), 0, value, {}};
+  return props;
 }
 
-css::beans::PropertyValue Prop(const char* name, const Any& value) {
-  css::beans::PropertyValue p;
-  p.Name = OUString::createFromAscii(name);
-  p.Value = value;
-  return p;
-}
-
-Reference<css::lang::XComponent> Load(CalcApplication& app, const OUString& url, const Props& props) {
+Reference<css::lang::XComponent> Load(CalcApplication& app, const OUString& url, Pairs props) {
   Reference<css::frame::XComponentLoader> loader(SessionOf(app).Desktop(), UNO_QUERY_THROW);
-  Reference<css::lang::XComponent> doc = loader->loadComponentFromURL(url, "_blank", 0, Seq(props));
-  if (!doc.is()) throw std::runtime_error("the office loaded no document");
+  Reference<css::lang::XComponent> doc = loader->loadComponentFromURL(url, "_blank", 0, Props(props));
   return doc;
 }
 
@@ -78,15 +72,21 @@ void StoreAndClose(const Reference<css::lang::XComponent>& doc, const std::strin
   const char* filter = ext == ".xlsx" ? "Calc MS Excel 2007 XML" : ext == ".xls" ? "MS Excel 97" : "calc8";
   Reference<css::frame::XStorable>(doc, UNO_QUERY_THROW)
       ->storeToURL(Url(path),
-                   Seq({Prop("FilterName", Any(OUString::createFromAscii(filter))), Prop("Overwrite", Any(true))}));
+                   Props({{"FilterName", Any(OUString::createFromAscii(filter))}, {"Overwrite", Any(true)}}));
   Reference<css::util::XCloseable>(doc, UNO_QUERY_THROW)->close(true);
 }
 
+std::vector<Any> Components(CalcApplication& app) {
+  std::vector<Any> all;
+  Reference<css::container::XEnumeration> e = SessionOf(app).Desktop()->getComponents()->createEnumeration();
+  while (e->hasMoreElements()) all.push_back(e->nextElement());
+  return all;
+}
+
 Reference<css::frame::XModel> Document(CalcApplication& app, const std::string& path) {
-  Reference<css::container::XEnumeration> all = SessionOf(app).Desktop()->getComponents()->createEnumeration();
-  while (all->hasMoreElements()) {
-    Reference<css::frame::XModel> model(all->nextElement(), css::uno::UNO_QUERY);
-    if (model.is() && model->getURL() == Url(path)) return model;
+  for (const Any& c : Components(app)) {
+    if (Reference<css::frame::XModel> model(c, css::uno::UNO_QUERY); model.is() && model->getURL() == Url(path))
+      return model;
   }
   throw std::runtime_error("no open document " + path);
 }
@@ -99,12 +99,8 @@ Reference<css::sheet::XSpreadsheet> SheetOf(const Reference<css::frame::XModel>&
 }  // namespace
 
 std::string OfficeMissing() {
-  const char* path = std::getenv("PATH");
-  std::istringstream dirs(path ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (::access((dir + "/soffice").c_str(), X_OK) == 0) return "";
-  }
-  return "soffice (LibreOffice) is not installed: the LibreOffice Calc tests are skipped";
+  static const bool found = std::system("command -v soffice > /dev/null 2>&1") == 0;
+  return found ? "" : "soffice (LibreOffice) is not installed: the LibreOffice Calc tests are skipped";
 }
 
 std::string FileBytes(const std::string& path) {
@@ -124,19 +120,13 @@ TestOffice::TestOffice() : pipe_("tersolv_test_" + std::to_string(::getpid())) {
 }
 
 TestOffice::~TestOffice() {
-  if (pid_ > 0) ::kill(-static_cast<pid_t>(pid_), SIGTERM);
-  for (int i = 0; i < 100 && Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   Kill();
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
 }
 
-// Reaps an office that ended (killed, quit, or aborted on its own) together with what is left of its group.
 bool TestOffice::Running() {
-  if (pid_ > 0 && ::waitpid(static_cast<pid_t>(pid_), nullptr, WNOHANG) != 0) {
-    ::kill(-static_cast<pid_t>(pid_), SIGKILL);
-    pid_ = 0;
-  }
+  if (pid_ > 0 && ::waitpid(static_cast<pid_t>(pid_), nullptr, WNOHANG) != 0) Kill();
   return pid_ > 0;
 }
 
@@ -145,7 +135,7 @@ void TestOffice::EnsureRunning() {
 }
 
 std::unique_ptr<CalcApplication> TestOffice::Attach(char decimalSeparator) {
-  Running();  // reaps an office that ended; a new one is started below
+  Running();  // reaps an office that ended: a new one is started
   CalcOptions options;
   options.PipeName = pipe_;
   options.Headless = true;
@@ -153,37 +143,39 @@ std::unique_ptr<CalcApplication> TestOffice::Attach(char decimalSeparator) {
   options.ProfileFolder = folder_ + "/profile";
   options.StartTimeout = std::chrono::seconds(60);
   options.Started = [this](long pid) { pid_ = pid; };
-  return std::make_unique<CalcApplication>(options);
+  try {
+    return std::make_unique<CalcApplication>(options);
+  } catch (const LinkError&) {
+    if (Running()) throw;  // only an office that ended (aborted at start) is started once more
+    return std::make_unique<CalcApplication>(options);
+  }
 }
 
 void TestOffice::Kill() {
   if (pid_ <= 0) return;
-  ::kill(-static_cast<pid_t>(pid_), SIGKILL);
-  ::waitpid(static_cast<pid_t>(pid_), nullptr, 0);
+  const pid_t group = static_cast<pid_t>(pid_);
+  ::kill(-group, SIGKILL);
+  ::waitpid(group, nullptr, 0);
+  // Until the rest of its group (soffice.bin, which holds the pipe) is gone too, at most 2 s.
+  for (int i = 0; i < 200 && ::kill(-group, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   pid_ = 0;
 }
 
 void TestOffice::CloseAllDocuments(CalcApplication& app) {
-  std::vector<Reference<css::util::XCloseable>> documents;
-  Reference<css::container::XEnumeration> all = SessionOf(app).Desktop()->getComponents()->createEnumeration();
-  while (all->hasMoreElements()) documents.emplace_back(all->nextElement(), css::uno::UNO_QUERY);
-  for (auto& d : documents) {
-    if (d.is()) d->close(true);
+  for (const Any& c : Components(app)) {
+    if (Reference<css::util::XCloseable> document(c, css::uno::UNO_QUERY); document.is()) document->close(true);
   }
 }
 
 void TestOffice::WriteWorkbook(CalcApplication& app, const std::string& path, const std::vector<Sheet>& sheets) {
-  Reference<css::lang::XComponent> doc = Load(app, "private:factory/scalc", {Prop("Hidden", Any(true))});
+  Reference<css::lang::XComponent> doc = Load(app, "private:factory/scalc", {{"Hidden", Any(true)}});
   Reference<css::sheet::XSpreadsheets> all =
       Reference<css::sheet::XSpreadsheetDocument>(doc, UNO_QUERY_THROW)->getSheets();
   Reference<css::container::XIndexAccess> byIndex(all, UNO_QUERY_THROW);
   for (std::size_t i = 0; i < sheets.size(); ++i) {
-    if (i == 0) {
-      Reference<css::container::XNamed>(byIndex->getByIndex(0), UNO_QUERY_THROW)->setName(U(sheets[0].Name));
-    } else {
-      all->insertNewByName(U(sheets[i].Name), static_cast<sal_Int16>(i));
-    }
+    if (i > 0) all->insertNewByName(U(sheets[i].Name), static_cast<sal_Int16>(i));
     Reference<css::sheet::XSpreadsheet> sheet(byIndex->getByIndex(static_cast<sal_Int32>(i)), UNO_QUERY_THROW);
+    Reference<css::container::XNamed>(sheet, UNO_QUERY_THROW)->setName(U(sheets[i].Name));
     for (const Cell& c : sheets[i].Cells) {
       Reference<css::table::XCell> cell = sheet->getCellByPosition(c.Column - 1, c.Row - 1);
       if (const double* d = std::get_if<double>(&c.Value)) {
@@ -197,7 +189,7 @@ void TestOffice::WriteWorkbook(CalcApplication& app, const std::string& path, co
 }
 
 void TestOffice::ConvertWorkbook(CalcApplication& app, const std::string& from, const std::string& to) {
-  StoreAndClose(Load(app, Url(from), {Prop("Hidden", Any(true)), Prop("ReadOnly", Any(true))}), to);
+  StoreAndClose(Load(app, Url(from), {{"Hidden", Any(true)}, {"ReadOnly", Any(true)}}), to);
 }
 
 void TestOffice::SetActiveSheet(CalcApplication& app, const std::string& path, const std::string& sheet) {
@@ -222,8 +214,8 @@ void TestOffice::UserEdit(CalcApplication& app, const std::string& path, const s
   Reference<css::frame::XDispatchHelper> helper = css::frame::DispatchHelper::create(SessionOf(app).Remote());
   std::string cell = std::to_string(row);
   for (int c = column; c > 0; c = (c - 1) / 26) cell.insert(cell.begin(), static_cast<char>('A' + (c - 1) % 26));
-  helper->executeDispatch(frame, ".uno:GoToCell", "", 0, Seq({Prop("ToPoint", Any(U(cell)))}));
-  helper->executeDispatch(frame, ".uno:EnterString", "", 0, Seq({Prop("StringName", Any(U(text)))}));
+  helper->executeDispatch(frame, ".uno:GoToCell", "", 0, Props({{"ToPoint", Any(U(cell))}}));
+  helper->executeDispatch(frame, ".uno:EnterString", "", 0, Props({{"StringName", Any(U(text))}}));
 }
 
 }  // namespace tersolv::link::uno::testing

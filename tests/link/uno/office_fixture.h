@@ -14,9 +14,7 @@ class CalcApplication;
 
 namespace tersolv::link::uno::testing {
 
-// Why the office tests cannot run here ("" when they can).
-std::string OfficeMissing();
-// The content of a file, to show that a failure left it as it was.
+std::string OfficeMissing();  // why the office tests cannot run here ("" when they can)
 std::string FileBytes(const std::string& path);
 
 struct Cell {
@@ -35,27 +33,26 @@ class TestOffice {
 
   const std::string& Pipe() const { return pipe_; }
   long ProcessId() const { return pid_; }
-  // (Re)starts the office when it is not running, e.g. after it was killed or aborted on its own.
+  // Reaps an office that ended (killed, quit, aborted on its own); EnsureRunning then starts a new one.
+  bool Running();
   void EnsureRunning();
   // A headless application attached to this office, starting it if it does not run.
   std::unique_ptr<CalcApplication> Attach(char decimalSeparator = '.');
-  void Kill();  // SIGKILL to its process group
+  void Kill();  // SIGKILL to its process group, and waits for it
 
   static void CloseAllDocuments(CalcApplication& app);
   // Writes or converts a workbook file; the format follows the extension (.ods, .xlsx, .xls).
   static void WriteWorkbook(CalcApplication& app, const std::string& path, const std::vector<Sheet>& sheets);
   static void ConvertWorkbook(CalcApplication& app, const std::string& from, const std::string& to);
-  // In the open document of `path`:
   static void SetActiveSheet(CalcApplication& app, const std::string& path, const std::string& sheet);
   // 0xRRGGBB, 0 for the automatic colour.
   static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
-  // Types `text` into the cell and presses Enter.
+  // Types `text` into the cell of the open document of `path` and presses Enter.
   static void UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column,
                        const std::string& text);
 
  private:
   TestOffice();
-  bool Running();
   std::string folder_, pipe_;
   long pid_ = 0;
 };
