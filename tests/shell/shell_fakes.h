@@ -1,16 +1,16 @@
 // A scripted main window and user for the shell's tests, and a scratch folder
-// tree (program folder, home folder, two data folders).
+// tree (program folder, home folder, two data folders and an empty one).
 #pragma once
 
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <array>
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,10 +31,7 @@ struct FakeWindow : Window {
   std::string Caption() const override { return caption; }
   void SetCaption(const std::string& c) override { captions.push_back(caption = c); }
   int Height() const override { return height; }
-  void SetHeight(int twips) override {
-    height = twips;
-    if (shell != nullptr) shell->Form_Resize();
-  }
+  void SetHeight(int twips) override { height = twips; if (shell != nullptr) shell->Form_Resize(); }
   bool ButtonEnabled(int i) const override { return enabled[i]; }
   void SetButtonEnabled(int i, bool on) override { enabled[i] = on; }
   void SetSeparatorVisible(bool visible) override { separator = visible; }
@@ -59,8 +56,7 @@ struct ScriptedPrompter : Prompter {
   }
   std::optional<std::string> ChooseFile(const FileRequest& request) override {
     requests.push_back(request);
-    if (answers.empty()) ADD_FAILURE() << "unexpected file dialog";
-    if (answers.empty()) return std::nullopt;
+    if (answers.empty()) return std::nullopt;  // the user cancels
     auto answer = answers.front();
     answers.pop_front();
     return answer;
@@ -74,12 +70,9 @@ struct ScriptedPrompter : Prompter {
 
 struct ScratchFolders {
   ScratchFolders() {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    root = std::filesystem::temp_directory_path() /
-           ("tersolv-shell-" + std::string(test->name()) + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
-    for (const char* d : {"prog", "home/data", "home/other"}) std::filesystem::create_directories(root / d);
-    root = std::filesystem::canonical(root);
+    std::string name = (std::filesystem::temp_directory_path() / "tersolv-shell-XXXXXX").string();
+    root = std::filesystem::canonical(::mkdtemp(name.data()));
+    for (auto d : {"prog", "home/data", "home/other", "home/empty"}) std::filesystem::create_directories(root / d);
     Program = (root / "prog/").string();
     Home = (root / "home/").string();
     Data = Home + "data/";
@@ -90,32 +83,25 @@ struct ScratchFolders {
     std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
     std::filesystem::remove_all(root, ec);
   }
-  static void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static void Write(const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; }
+  static std::string Read(const std::string& p) { std::ostringstream s; s << std::ifstream(p).rdbuf(); return s.str(); }
   // The shell's surroundings: these folders, and `start` for the office.
   Environment Env(std::function<std::unique_ptr<link::Application>()> start) const {
-    Environment env;
-    env.ProgramFolder = Program;
-    env.HomeFolder = Home;
-    env.StartApplication = std::move(start);
-    return env;
+    return {Program, Home, /*ConfigHome=*/"", /*CommandLine=*/"", '.', std::move(start)};
   }
   std::filesystem::path root;
   std::string Program, Home, Data, Other;
 };
 
-// A "Ternary system" sheet in the active workbook with the given points
-// (t in C, p in MPa, m(H2S), m(NaCl)).
+// A "Ternary system" sheet in the active workbook with points (t in C, p in MPa, m(H2S), m(NaCl)).
 inline void AddTernarySheet(link::memory::MemoryApplication& app, const std::vector<std::array<double, 4>>& points) {
   auto sheet = app.AddSheet("Ternary system");
   sheet->SetText(2, 1, "System definitions");
   const char* headers[] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
-  for (int c = 0; c < 4; ++c) sheet->SetText(3, c + 1, headers[c]);
-  for (std::size_t r = 0; r < points.size(); ++r) {
-    for (int c = 0; c < 4; ++c) sheet->SetNumber(static_cast<int>(r) + 4, c + 1, points[r][static_cast<std::size_t>(c)]);
+  for (std::size_t c = 0; c < 4; ++c) {
+    const int column = static_cast<int>(c) + 1;
+    sheet->SetText(3, column, headers[c]);
+    for (std::size_t r = 0; r < points.size(); ++r) sheet->SetNumber(static_cast<int>(r) + 4, column, points[r][c]);
   }
 }
 
