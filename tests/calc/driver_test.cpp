@@ -74,9 +74,8 @@ TEST(Driver, SaturationPressureRows) {
   EXPECT_TRUE(Empty(ternary, 4, 7));
   EXPECT_EQ(Number(ternary, 4, 8), 0.0);
   for (int c : {5, 6, 9, 10, 11, 12}) EXPECT_GT(Number(ternary, 4, c), 0.0) << c;
-  EXPECT_EQ(ternary->FontColor(4, 5), 16711680u);
   EXPECT_GT(Number(ternary, 5, 7), 0.0);
-  EXPECT_EQ(ternary->FontColor(5, 5), 0u);
+  EXPECT_EQ(std::tuple(ternary->FontColor(4, 5), ternary->FontColor(5, 5)), std::tuple(16711680u, 0u));
 }
 
 TEST(Driver, SaltingOutCoefficientAtTheSeriesSwitch) {
@@ -135,9 +134,7 @@ TEST(Driver, AFaultAtPointKLeavesTheRowsBeforeCompleteAndAfterUntouched) {
     auto sheet = bench.Sheet("Ternary system", rows);
     ASSERT_EQ(bench.reader.ReadWorksheet(sheet, false), 0);
     bench.frontend.Changed = true;
-    calc::DriverOptions options;
-    options.Threads = threads;
-    EXPECT_THROW(calc::CalculateValues(bench.reader, *sheet, bench.frontend, options), FloatingPointError);
+    EXPECT_THROW(calc::CalculateValues(bench.reader, *sheet, bench.frontend, {threads, {}, false}), FloatingPointError);
     for (int i = 1; i <= count; ++i) {
       for (int c = 5; c <= 12; ++c) {
         const bool written = i < k || (i == k && (c == 7 || c == 8));
@@ -160,16 +157,11 @@ TEST(Driver, SeveralThreadsWriteWhatOneWould) {
   }
   Bench one, two;
   auto a = one.Sheet("Ternary system", rows), b = two.Sheet("Ternary system", rows);
-  ASSERT_EQ(one.reader.ReadWorksheet(a, false), 0);
-  ASSERT_EQ(two.reader.ReadWorksheet(b, false), 0);
   a->EnableJournal(true);
   b->EnableJournal(true);
-  calc::DriverOptions parallel;
-  parallel.Threads = 2;
+  one.Run(a);
   int progressCalls = 0;
-  parallel.Progress = [&](int done, int total) { progressCalls += done <= total ? 1 : -1000; };  // < 0 if wrong
-  calc::CalculateValues(one.reader, *a, one.frontend);
-  calc::CalculateValues(two.reader, *b, two.frontend, parallel);
+  two.Run(b, 2, [&](int done, int total) { progressCalls += done <= total ? 1 : -1000; });  // < 0 if wrong
   EXPECT_GT(progressCalls, 0);
   EXPECT_EQ(CallsOf(*a), CallsOf(*b));  // the same calls on the same cells in the same order
   const auto va = a->Values(), vb = b->Values();
@@ -190,9 +182,7 @@ TEST(Driver, RowsBeyond32767) {
   points = {1, 32767, std::vector(32768, 298.15), std::vector(32768, 100.0), std::vector(32768, 1.0014670), {}, {}};
   bench.reader.HaliteDataSet = true;
   bench.reader.HaliteData = {{-384160.0, 72.132, 2.7015, 44.6, 0.032, 0, 0}};
-  calc::DriverOptions options;
-  options.Threads = 0;
-  calc::CalculateValues(bench.reader, *sheet, bench.frontend, options);
+  calc::CalculateValues(bench.reader, *sheet, bench.frontend, {0, {}, false});
   EXPECT_EQ(Number(sheet, 32770, 3), 1.0014670);
   EXPECT_FALSE(Empty(sheet, 32770, 10));
   EXPECT_TRUE(Empty(sheet, 32771, 3));

@@ -1,9 +1,5 @@
-// Every result column of both layouts at a few dozen state points, from an
-// independent implementation of the same models (IAPWS-95 water, the H2S
-// equation of state and solubility model, Pitzer/Archer NaCl, HKF ions), to
-// 8 significant digits, in the worksheet's units. P is as a user types it
-// ("sat", or "0" where the saturation pressure is below 0.1 MPa);
-// NormalisedP is what the reader writes back.
+// Every result column of both layouts at a few dozen state points, from an independent implementation
+// of the same models (IAPWS-95, H2S, Pitzer/Archer NaCl, HKF), to 8 digits, in the worksheet's units.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,8 +11,6 @@
 
 namespace tersolv::reference {
 
-constexpr double kTolerance = 1e-7;  // the table's 8 significant digits
-
 // A number as a user would type it.
 inline std::string Text(double v) {
   char buffer[32];
@@ -25,7 +19,7 @@ inline std::string Text(double v) {
 }
 
 // |actual - expected| <= tolerance |expected| (exact when expected is 0).
-inline ::testing::AssertionResult Relative(double actual, double expected, double tolerance = kTolerance) {
+inline ::testing::AssertionResult Relative(double actual, double expected, double tolerance = 1e-7) {
   const double error = std::abs(actual - expected);
   if (error <= tolerance * std::abs(expected)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << actual << " differs from " << expected << " by " << error;
@@ -35,8 +29,8 @@ inline constexpr double kNotFound = -1;  // "not found" in the halite column
 
 struct ComponentsPoint {
   double T;
-  const char* P;       // as typed
-  double NormalisedP;  // MPa
+  const char* P;       // as typed: "sat", or "0" where the saturation pressure is below 0.1 MPa
+  double NormalisedP;  // MPa, as the reader writes it back
   double Values[8];    // columns 3..10
 };
 

@@ -28,24 +28,20 @@ struct Bench {
     auto sheet = app.AddSheet(name);
     app.ActivateSheet(name);
     const bool ternary = name == "Ternary system";
-    sheet->SetText(1, 1, "Tersolv");
     sheet->SetText(2, 1, ternary ? "System definitions" : "Conditions");
     const char* headers[] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
     for (int c = 0; c < (ternary ? 4 : 2); ++c) sheet->SetText(3, c + 1, headers[c]);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      for (std::size_t c = 0; c < rows[r].size(); ++c) {
-        sheet->UserEdit(static_cast<int>(r) + 4, static_cast<int>(c) + 1, rows[r][c]);
-      }
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+      for (int c = 0; c < static_cast<int>(rows[r].size()); ++c) sheet->UserEdit(r + 4, c + 1, rows[r][c]);
     }
     return sheet;
   }
 
   // The reader's pass (which must accept every row), then the driver's.
-  void Run(const std::shared_ptr<MemorySheet>& sheet, unsigned threads = 1) {
+  void Run(const std::shared_ptr<MemorySheet>& sheet, unsigned threads = 1,
+           std::function<void(int, int)> progress = {}) {
     ASSERT_EQ(reader.ReadWorksheet(sheet, false), 0) << frontend.LastMessage();
-    calc::DriverOptions options;
-    options.Threads = threads;
-    calc::CalculateValues(reader, *sheet, frontend, options);
+    calc::CalculateValues(reader, *sheet, frontend, {threads, std::move(progress), false});
   }
 
   link::memory::MemoryApplication app;
@@ -54,11 +50,9 @@ struct Bench {
   input::WorksheetReader reader;
 };
 
+// The number in a cell (the test fails with std::bad_variant_access if there is none).
 inline double Number(const std::shared_ptr<MemorySheet>& sheet, int row, int column) {
-  const auto value = sheet->Value(row, column);
-  if (const double* d = std::get_if<double>(&value)) return *d;
-  ADD_FAILURE() << "no number in cell (" << row << ", " << column << ")";
-  return 0;
+  return std::get<double>(sheet->Value(row, column));
 }
 
 inline bool Empty(const std::shared_ptr<MemorySheet>& sheet, int row, int column) {

