@@ -1,4 +1,5 @@
 // The link contract for the workbook-file backend, on .xlsx and on .csv files.
+#include <algorithm>
 #include <fstream>
 
 #include "link/book/book_application.h"
@@ -31,10 +32,8 @@ class BookFactory : public BackendFactory {
   std::unique_ptr<Application> Open(const std::vector<WorkbookLayout>& books, char separator,
                                     const std::filesystem::path& folder) override {
     auto app = std::make_unique<BookApplication>(separator);
-    for (const WorkbookLayout& spec : books) {
-      const std::string path = Write(spec, folder);
-      app->OpenWorkbook(path, false, csv_ ? spec.Sheets.at(0).Name : "");
-    }
+    for (const WorkbookLayout& layout : books)
+      app->OpenWorkbook(Write(layout, folder), false, csv_ ? layout.Sheets.at(0).Name : "");
     return app;
   }
   std::string WorkbookName(const std::string& stem) const override { return stem + (csv_ ? ".csv" : ".xlsx"); }
@@ -44,13 +43,11 @@ class BookFactory : public BackendFactory {
   Rgb FontColor(Application&, Worksheet& sheet, int row, int column) override {
     return BookApplication::FontColor(sheet, row, column);
   }
-  // A user types into the cell: a number in the application's notation is
-  // stored as a number, "" empties the cell, anything else is text.
-  void UserEdit(Application& app, Worksheet& sheet, int row, int column, const std::string& typed) override {
-    (void)app;
+  // A user types into the cell: a number in either notation is stored as a
+  // number, "" empties the cell, anything else is text.
+  void UserEdit(Application&, Worksheet& sheet, int row, int column, const std::string& typed) override {
     std::string c = typed;
-    for (char& ch : c)
-      if (ch == ',') ch = '.';
+    std::replace(c.begin(), c.end(), ',', '.');
     if (typed.empty())
       sheet.ClearContents(row, column, column);
     else if (auto number = book::ParseNumber(c))
@@ -60,41 +57,32 @@ class BookFactory : public BackendFactory {
   }
 
  private:
-  std::string Write(const WorkbookLayout& spec, const std::filesystem::path& folder) const {
-    const std::string path = (folder / WorkbookName(spec.Stem)).string();
-    if (csv_) {
-      std::vector<std::vector<std::string>> grid;
-      for (const CellLayout& cell : spec.Sheets.at(0).Cells) {
-        if (grid.size() < static_cast<std::size_t>(cell.Row)) grid.resize(static_cast<std::size_t>(cell.Row));
-        auto& row = grid[static_cast<std::size_t>(cell.Row - 1)];
-        if (row.size() < static_cast<std::size_t>(cell.Column)) row.resize(static_cast<std::size_t>(cell.Column));
-        const double* d = std::get_if<double>(&cell.Value);
-        row[static_cast<std::size_t>(cell.Column - 1)] =
-            d ? book::FormatNumber(*d) : "\"" + std::get<std::string>(cell.Value) + "\"";
+  std::string Write(const WorkbookLayout& layout, const std::filesystem::path& folder) const {
+    const std::string path = (folder / WorkbookName(layout.Stem)).string();
+    std::vector<book::NewSheet> sheets;
+    for (const SheetLayout& s : layout.Sheets) {
+      book::NewSheet& sheet = sheets.emplace_back();
+      sheet.Name = s.Name;
+      sheet.IsWorksheet = s.IsWorksheet;
+      for (const CellLayout& cell : s.Cells) {
+        const auto r = static_cast<std::size_t>(cell.Row), c = static_cast<std::size_t>(cell.Column);
+        if (sheet.Rows.size() < r) sheet.Rows.resize(r);
+        if (sheet.Rows[r - 1].size() < c) sheet.Rows[r - 1].resize(c);
+        std::visit([&](const auto& v) { sheet.Rows[r - 1][c - 1] = v; }, cell.Value);
       }
-      std::ofstream out(path, std::ios::binary);
-      for (const auto& row : grid) {
-        for (std::size_t k = 0; k < row.size(); ++k) out << (k ? "," : "") << row[k];
-        out << "\r\n";
+    }
+    if (!csv_) {
+      book::WriteNewWorkbookFile(path, sheets, static_cast<int>(layout.ActiveSheet));
+      return book::FullPath(path);
+    }
+    std::ofstream out(path, std::ios::binary);
+    for (const auto& row : sheets.at(0).Rows) {
+      for (std::size_t k = 0; k < row.size(); ++k) {
+        out << (k ? "," : "");
+        if (const double* d = std::get_if<double>(&row[k])) out << book::FormatNumber(*d);
+        if (const std::string* t = std::get_if<std::string>(&row[k])) out << '"' << *t << '"';
       }
-    } else {
-      std::vector<book::NewSheet> sheets;
-      for (const SheetLayout& s : spec.Sheets) {
-        book::NewSheet sheet;
-        sheet.Name = s.Name;
-        for (const CellLayout& cell : s.Cells) {
-          if (sheet.Rows.size() < static_cast<std::size_t>(cell.Row)) sheet.Rows.resize(static_cast<std::size_t>(cell.Row));
-          auto& row = sheet.Rows[static_cast<std::size_t>(cell.Row - 1)];
-          if (row.size() < static_cast<std::size_t>(cell.Column)) row.resize(static_cast<std::size_t>(cell.Column));
-          if (const double* d = std::get_if<double>(&cell.Value))
-            row[static_cast<std::size_t>(cell.Column - 1)] = *d;
-          else
-            row[static_cast<std::size_t>(cell.Column - 1)] = std::get<std::string>(cell.Value);
-        }
-        sheet.IsWorksheet = s.IsWorksheet;
-        sheets.push_back(std::move(sheet));
-      }
-      book::WriteNewWorkbookFile(path, sheets, static_cast<int>(spec.ActiveSheet));
+      out << "\r\n";
     }
     return book::FullPath(path);
   }

@@ -1,7 +1,10 @@
 // Helpers of the workbook-file tests: a private temporary folder, whole-file
-// reads and writes, and the parts of an .xlsx package.
+// reads and writes, the parts of an .xlsx package, and running `tersolv`.
 #pragma once
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -9,6 +12,7 @@
 #include <string>
 
 #include "link/book/book_limits.h"
+#include "link/book/workbook_writer.h"
 #include "link/book/zip_archive.h"
 
 namespace tersolv::link::book::testing {
@@ -38,8 +42,7 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // One unpacked part of the .xlsx file at `path` ("" when missing).
@@ -50,7 +53,6 @@ inline std::string PartOf(const std::string& path, const std::string& part) {
 
 // The .xlsx bytes with parts replaced, added or (given as "\x01") removed.
 inline std::string EditPackage(const std::string& bytes, const std::map<std::string, std::string>& edits) {
-  ZipArchive zip(bytes, "package", Limits{});
   std::map<std::string, std::string> replaced;
   std::set<std::string> removed;
   for (const auto& [name, data] : edits) {
@@ -59,7 +61,24 @@ inline std::string EditPackage(const std::string& bytes, const std::map<std::str
     else
       replaced[name] = data;
   }
-  return zip.Write(replaced, removed);
+  return ZipArchive(bytes, "package", Limits{}).Write(replaced, removed);
+}
+
+inline NewSheet Sheet(const std::string& name, std::vector<std::vector<NewValue>> rows) {
+  NewSheet sheet;
+  sheet.Name = name;
+  sheet.Rows = std::move(rows);
+  return sheet;
+}
+
+// A "Ternary system" sheet of these points, below the three heading rows.
+inline NewSheet PointSheet(const std::vector<std::vector<NewValue>>& points) {
+  NewSheet sheet = Sheet("Ternary system", {{std::string("Title")},
+                                            {std::string("System definitions")},
+                                            {std::string("T, C"), std::string("P, MPa"), std::string("m(H2S)"),
+                                             std::string("m(NaCl)")}});
+  sheet.Rows.insert(sheet.Rows.end(), points.begin(), points.end());
+  return sheet;
 }
 
 inline std::size_t Count(const std::string& text, const std::string& what) {
@@ -67,5 +86,26 @@ inline std::size_t Count(const std::string& text, const std::string& what) {
   for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
   return n;
 }
+
+#ifdef TERSOLV_EXE
+struct RunResult {
+  int Exit = -1;         // exit code; -1 when killed by a signal
+  std::string Out, Err;  // what it printed
+};
+
+// `tersolv ARGS` (ARGS already quoted for the shell), in `folder`.
+inline RunResult RunTersolv(const TempFolder& folder, const std::string& args) {
+  const std::string out = folder / ".stdout", err = folder / ".stderr";
+  const std::string command = "cd '" + folder.Path().string() + "' && '" TERSOLV_EXE "' " + args + " >'" + out +
+                              "' 2>'" + err + "' </dev/null";
+  const int status = std::system(command.c_str());
+  RunResult result;
+  if (WIFEXITED(status)) result.Exit = WEXITSTATUS(status);
+  if (result.Exit > 128) result.Exit = -1;  // the shell's report of a child killed by a signal
+  result.Out = ReadFile(out);
+  result.Err = ReadFile(err);
+  return result;
+}
+#endif
 
 }  // namespace tersolv::link::book::testing

@@ -12,7 +12,7 @@
 
 #include "link/book/book_application.h"
 #include "link/book/cell_format.h"
-#include "link/book/command_test_util.h"
+#include "link/book/book_test_util.h"
 
 namespace tersolv::link::book {
 namespace {
