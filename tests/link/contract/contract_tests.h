@@ -82,13 +82,12 @@ class LinkContract : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
     static std::atomic<int> counter{0};
-    folder_ = std::filesystem::path(::testing::TempDir()) /
-              ("tersolv-contract-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    folder_ = ::testing::TempDir() + "tersolv-contract-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     std::filesystem::create_directories(folder_);
   }
   void TearDown() override {
     app_.reset();
-    std::error_code ignored;
+    std::error_code ignored;  // a backend may still hold a file
     std::filesystem::remove_all(folder_, ignored);
   }
 
@@ -118,11 +117,8 @@ class LinkContract : public ::testing::TestWithParam<Backend> {
   std::unique_ptr<Application> app_;
 };
 
-#define TERSOLV_REQUIRE(feature)                                                 \
-  do {                                                                           \
-    if (!Supports(::tersolv::link::contract::Feature::feature))                  \
-      GTEST_SKIP() << Factory().Name() << " backend does not support " #feature; \
-  } while (0)
+#define TERSOLV_REQUIRE(feature) \
+  if (!Supports(Feature::feature)) GTEST_SKIP() << Factory().Name() << " backend does not support " #feature
 
 inline SheetLayout Sample() {
   using std::string;
