@@ -42,6 +42,21 @@ void ExpectLinkError(int number, const std::function<void()>& call, std::initial
   }
 }
 
+// Runs `tersolv calc` on `book`; returns its exit code, and what it printed in `output`.
+int Tersolv(const std::string& options, const fs::path& book, std::string& output) {
+  const std::string out = ::testing::TempDir() + "tersolv-output-" + std::to_string(::getpid()) + ".txt";
+  const int status = std::system(
+      ("'" TERSOLV_EXECUTABLE "' calc " + options + " '" + book.string() + "' > '" + out + "' 2>&1").c_str());
+  output = FileBytes(out);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && end == text.c_str() + text.size();
+}
+
 class CalcLink : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -129,26 +144,28 @@ TEST_F(CalcLink, TheLinkOutlivesQuitWithUnsavedWorkAClosedWorkbookAndASecondConn
   EXPECT_EQ(app_->WorkbookCount(), 0);  // the office still answers
 }
 
-TEST_F(CalcLink, AReadWriteOpenOfALockedFileIsRefusedAndReadOnlyWorks) {
+TEST_F(CalcLink, LockedMissingAndNonWorkbookFilesAreRefusedClearlyAndStayAsTheyWere) {
   const std::string path = (folder_ / "Locked.ods").string();
   TestOffice::WriteWorkbook(*app_, path, {{"Components", {{1, 1, "x"s}}}});
   std::ofstream(folder_ / ".~lock.Locked.ods#") << kForeignLock;
+  std::ofstream(folder_ / "notes.txt") << "hello\n";
   const std::string before = FileBytes(path);
   ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(path, false); }, {"locked", "Another User"});
+  for (const fs::path& bad : {folder_ / "none.xlsx", folder_, folder_ / "notes.txt"}) {
+    SCOPED_TRACE(bad);
+    ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(bad.string(), true); });
+  }
   EXPECT_EQ(app_->WorkbookCount(), 0);
+  std::string output;
+  EXPECT_EQ(Tersolv("--via-calc", folder_ / "none.ods", output), 5);
+  EXPECT_NE(output.find("none.ods"), std::string::npos) << output;
+  EXPECT_EQ(Tersolv("--via-calc", path, output), 5);
+  for (const char* part : {"locked", "Another User"}) EXPECT_NE(output.find(part), std::string::npos) << output;
+
   app_->OpenWorkbook(path, true);
   EXPECT_EQ(app_->ActiveSheet()->CellText(1, 1), "x");
   ExpectLinkError(kFileError, [&] { app_->SaveActiveWorkbook(); }, {"read-only"});
   EXPECT_EQ(FileBytes(path), before);
-}
-
-TEST_F(CalcLink, MissingFilesFoldersAndFilesThatAreNoWorkbooksAreRefused) {
-  std::ofstream(folder_ / "notes.txt") << "hello\n";
-  for (const fs::path& path : {folder_ / "none.xlsx", folder_, folder_ / "notes.txt"}) {
-    SCOPED_TRACE(path);
-    ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(path.string(), true); });
-  }
-  EXPECT_EQ(app_->WorkbookCount(), 0);
 }
 
 TEST_F(CalcLink, AnOfficeKilledDuringACalculationEndsItWithAClearErrorAndAnIntactFile) {
@@ -214,22 +231,6 @@ TEST(CalcStart, StartsAnOfficeWhenNoneAnswersAttachesToItAndQuitEndsIt) {
   EXPECT_FALSE(office.Running()) << "the office did not end on Quit";
 }
 
-#ifdef TERSOLV_EXECUTABLE
-// Runs `tersolv calc` on `book`; returns its exit code, and what it printed in `output`.
-int Tersolv(const std::string& options, const fs::path& book, std::string& output) {
-  const std::string out = ::testing::TempDir() + "tersolv-output-" + std::to_string(::getpid()) + ".txt";
-  const int status = std::system(
-      ("'" TERSOLV_EXECUTABLE "' calc " + options + " '" + book.string() + "' > '" + out + "' 2>&1").c_str());
-  output = FileBytes(out);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool ParseNumber(const std::string& text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && end == text.c_str() + text.size();
-}
-
 TEST_F(CalcLink, ViaCalcTheExampleInThreeFormatsGivesTheEmbeddedBackendsNumbersAndColours) {
   const fs::path example = fs::path(TERSOLV_EXAMPLE_DIR) / "Example.xlsx", embedded = folder_ / "embedded.xlsx";
   fs::copy_file(example, embedded);
@@ -280,20 +281,6 @@ TEST_F(CalcLink, ViaCalcTheExampleInThreeFormatsGivesTheEmbeddedBackendsNumbersA
   EXPECT_GT(numbers, 100);
   EXPECT_GT(colours, 0) << "the example marks no row by colour";
 }
-
-TEST_F(CalcLink, ViaCalcMissingAndLockedFilesFailClearlyAndStayAsTheyWere) {
-  std::string output;
-  EXPECT_EQ(Tersolv("--via-calc", folder_ / "none.ods", output), 5);
-  EXPECT_NE(output.find("none.ods"), std::string::npos) << output;
-  const fs::path book = folder_ / "Locked.xlsx";
-  fs::copy_file(fs::path(TERSOLV_EXAMPLE_DIR) / "Example.xlsx", book);
-  std::ofstream(folder_ / ".~lock.Locked.xlsx#") << kForeignLock;
-  const std::string before = FileBytes(book.string());
-  EXPECT_EQ(Tersolv("--via-calc", book, output), 5);
-  for (const char* part : {"locked", "Another User"}) EXPECT_NE(output.find(part), std::string::npos) << output;
-  EXPECT_EQ(FileBytes(book.string()), before);
-}
-#endif
 
 }  // namespace
 }  // namespace tersolv::link::uno
