@@ -43,9 +43,8 @@ TEST(Driver, OrderOfWritesCaptionAndChangeFlag) {
     sheet->EnableJournal(true);
     calc::CalculateValues(bench.reader, *sheet, bench.frontend);
     EXPECT_EQ(CallsOf(*sheet), calls);
-    EXPECT_EQ(bench.frontend.Captions.rbegin()[1], "Calculating...");
-    EXPECT_EQ(bench.frontend.Caption(), "Tersolv: " + sheet->Name());
-    EXPECT_FALSE(bench.frontend.Changed);
+    EXPECT_EQ(std::tuple(bench.frontend.Captions.rbegin()[1], bench.frontend.Caption(), bench.frontend.Changed),
+              std::tuple("Calculating...", "Tersolv: " + sheet->Name(), false));
   }
 }
 
@@ -141,9 +140,9 @@ TEST(Driver, AFaultAtPointKLeavesTheRowsBeforeCompleteAndAfterUntouched) {
         ASSERT_EQ(Empty(sheet, i + 3, c), !written) << "point " << i << ", column " << c;
       }
     }
-    EXPECT_EQ(sheet->FontColor(k + 3, 5), 0u);  // the mark is never reached
-    EXPECT_EQ(bench.frontend.Caption(), "Calculating...");
-    EXPECT_TRUE(bench.frontend.Changed);
+    // The mark is never reached, the caption stays and the sheet still counts as changed.
+    EXPECT_EQ(std::tuple(sheet->FontColor(k + 3, 5), bench.frontend.Caption(), bench.frontend.Changed),
+              std::tuple(0u, "Calculating...", true));
   }
 }
 

@@ -33,15 +33,12 @@ class ReaderTest : public ::testing::Test, protected testing_sheets::Bench {
                                   "Illegal value of m(H2S)",
                                   "Illegal value of m(NaCl)"};
     EXPECT_EQ(Read(sheet, extended), status);
-    EXPECT_EQ(reader.ErrorCode, status);
-    EXPECT_EQ(reader.CursorRow, row);
-    EXPECT_EQ(reader.CursorColumn, column);
-    EXPECT_EQ(reader.ErrorText, texts[status]);
+    EXPECT_EQ(std::tuple(reader.ErrorCode, reader.CursorRow, reader.CursorColumn, reader.ErrorText),
+              std::tuple(status, row, column, texts[status]));
     EXPECT_EQ(frontend.LastMessage(),
               "Row=" + std::to_string(row) + ", Col=" + std::to_string(column) + ": " + texts[status]);
-    EXPECT_EQ(frontend.Messages.back().Icon, link::MessageIcon::Error);
-    EXPECT_EQ(frontend.Expanded, std::optional<bool>(false));
-    EXPECT_EQ(frontend.Caption(), "Tersolv");
+    EXPECT_EQ(std::tuple(frontend.Messages.back().Icon, frontend.Expanded, frontend.Caption()),
+              std::tuple(link::MessageIcon::Error, std::optional<bool>(false), "Tersolv"));
   }
 };
 
