@@ -90,11 +90,7 @@ TEST(PointCommand, AnUndefinedSaltingOutCoefficientIsNull) {
 }
 
 TEST(PointCommand, ExitCodesAndMessages) {
-  const struct {
-    const char* args;
-    int exitCode;
-    const char* err;  // in the error output ("" if only non-empty)
-  } rows[] = {
+  const std::tuple<const char*, int, const char*> rows[] = {  // arguments, exit code, in the error output
       {"point 350 10", 3, "Row=4, Col=1: T/P/D value(s) out of range"},
       {"point 25 nan", 3, "Row=4, Col=2: Format error or incorrect keyword"},
       {"point 380 sat --extended-range", 3, "Row=4, Col=2: Saturation vapor pressure does not exist"},
@@ -107,13 +103,13 @@ TEST(PointCommand, ExitCodesAndMessages) {
       {"nonsense", 2, ""},
       {"point 25 10 --bogus", 2, ""},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.args);
-    const Result r = Tersolv(row.args);
-    EXPECT_EQ(r.ExitCode, row.exitCode);
+  for (const auto& [args, exitCode, err] : rows) {
+    SCOPED_TRACE(args);
+    const Result r = Tersolv(args);
+    EXPECT_EQ(r.ExitCode, exitCode);
     EXPECT_FALSE(r.Err.empty());
-    EXPECT_NE(r.Err.find(row.err), std::string::npos) << r.Err;
-    EXPECT_TRUE(row.exitCode == 2 || r.Out.empty()) << r.Out;
+    EXPECT_NE(r.Err.find(err), std::string::npos) << r.Err;
+    EXPECT_TRUE(exitCode == 2 || r.Out.empty()) << r.Out;
   }
   EXPECT_EQ(Tersolv("point 350 50 --extended-range --json").ExitCode, 0);
 }

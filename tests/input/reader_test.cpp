@@ -96,12 +96,7 @@ TEST_F(ReaderTest, AGoodSheetIsWrittenBackAndItsResultsCleared) {
 }
 
 TEST_F(ReaderTest, EveryStatusAtItsCell) {
-  const struct {
-    const char* sheet;
-    Rows rows;
-    bool extended;
-    int status, row, column;
-  } cases[] = {
+  const std::tuple<const char*, Rows, bool, int, int, int> cases[] = {  // sheet, rows, extended, status, cell
       {"components", {{"25", "10"}}, false, 3, 0, 0},
       {"Ternary System", {{"25", "10"}}, false, 3, 0, 0},
       {" Components", {{"25", "10"}}, false, 3, 0, 0},
@@ -125,9 +120,9 @@ TEST_F(ReaderTest, EveryStatusAtItsCell) {
       {"Ternary system", {{"25", "10", "-0.1", "1"}}, false, 6, 4, 3},
       {"Ternary system", {{"25", "10", "0.1", "-0.1"}}, false, 7, 4, 4},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.sheet) + ": " + c.rows.back()[0] + " | " + c.rows.back()[1]);
-    ExpectError(Sheet(c.sheet, c.rows), c.status, c.row, c.column, c.extended);
+  for (const auto& [name, rows, extended, status, row, column] : cases) {
+    SCOPED_TRACE(std::string(name) + ": " + rows.back()[0] + " | " + rows.back()[1]);
+    ExpectError(Sheet(name, rows), status, row, column, extended);
   }
   ExpectError(Sheet("Components", {{"25", "10"}, {"350", "50"}}), 4, 5, 1);
   EXPECT_EQ(reader.Points.PointCount, 1);  // rows before the failure stay accepted
@@ -142,11 +137,7 @@ TEST_F(ReaderTest, LimitsAreIncludedAndTheExtendedRangeWidensThem) {
 
 TEST_F(ReaderTest, HeaderMismatchesFailAtTheirCellAndKeepThePreviousPoints) {
   ASSERT_EQ(Read(Sheet("Components", {{"25", "10"}, {"50", "10"}})), 0);
-  const struct {
-    const char* sheet;
-    int row, column;
-    const char* text;
-  } cases[] = {
+  const std::tuple<const char*, int, int, const char*> cases[] = {  // sheet, cell, header text
       {"Components", 2, 2, "x"},
       {"Ternary system", 3, 1, "T,C"},
       {"Ternary system", 3, 2, "P,MPa"},
@@ -154,11 +145,11 @@ TEST_F(ReaderTest, HeaderMismatchesFailAtTheirCellAndKeepThePreviousPoints) {
       {"Ternary system", 2, 4, " "},
       {"Ternary system", 2, 1, "System definitions "},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    auto sheet = Sheet(c.sheet, {});
-    sheet->SetText(c.row, c.column, c.text);
-    ExpectError(sheet, 2, c.row, c.column);
+  for (const auto& [name, row, column, text] : cases) {
+    SCOPED_TRACE(text);
+    auto sheet = Sheet(name, {});
+    sheet->SetText(row, column, text);
+    ExpectError(sheet, 2, row, column);
     EXPECT_EQ(reader.Points.PointCount, 2);
   }
   EXPECT_DOUBLE_EQ(reader.Points.PointT[2], 323.15);
