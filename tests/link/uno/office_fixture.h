@@ -10,7 +10,7 @@
 
 namespace tersolv::link::uno {
 class CalcApplication;
-}
+}  // namespace tersolv::link::uno
 
 namespace tersolv::link::uno::testing {
 
@@ -44,10 +44,11 @@ class TestOffice {
   // Writes or converts a workbook file; the format follows the extension (.ods, .xlsx, .xls).
   static void WriteWorkbook(CalcApplication& app, const std::string& path, const std::vector<Sheet>& sheets);
   static void ConvertWorkbook(CalcApplication& app, const std::string& from, const std::string& to);
+  // In the open document of `path`:
   static void SetActiveSheet(CalcApplication& app, const std::string& path, const std::string& sheet);
   // 0xRRGGBB, 0 for the automatic colour.
   static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
-  // Types `text` into the cell of the open document of `path` and presses Enter.
+  // Types `text` into the cell and presses Enter, as a user does.
   static void UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column,
                        const std::string& text);
 

@@ -28,9 +28,6 @@ using testing::FileBytes;
 using testing::TestOffice;
 using Clock = std::chrono::steady_clock;
 using namespace std::string_literals;
-// A lock file that another user's LibreOffice left.
-constexpr const char* kForeignLock =
-    "Another User,otherhost,otherhost,06.12.2026 21:00,file:///home/another/.config/libreoffice/4;";
 
 void ExpectLinkError(int number, const std::function<void()>& call, std::initializer_list<const char*> parts = {}) {
   try {
@@ -147,7 +144,7 @@ TEST_F(CalcLink, TheLinkOutlivesQuitWithUnsavedWorkAClosedWorkbookAndASecondConn
 TEST_F(CalcLink, LockedMissingAndNonWorkbookFilesAreRefusedClearlyAndStayAsTheyWere) {
   const std::string path = (folder_ / "Locked.ods").string();
   TestOffice::WriteWorkbook(*app_, path, {{"Components", {{1, 1, "x"s}}}});
-  std::ofstream(folder_ / ".~lock.Locked.ods#") << kForeignLock;
+  std::ofstream(folder_ / ".~lock.Locked.ods#") << "Another User,otherhost,otherhost,06.12.2026 21:00,file:///x;";
   std::ofstream(folder_ / "notes.txt") << "hello\n";
   const std::string before = FileBytes(path);
   ExpectLinkError(kFileError, [&] { app_->OpenWorkbook(path, false); }, {"locked", "Another User"});
@@ -176,7 +173,6 @@ TEST_F(CalcLink, AnOfficeKilledDuringACalculationEndsItWithAClearErrorAndAnIntac
   water::WaterModel water;
   input::WorksheetReader reader(*app_, frontend, water, '.');
   ASSERT_EQ(reader.ReadWorksheet(sheet, false), 0) << frontend.LastMessage();
-  ASSERT_EQ(reader.Points.PointCount, 400);
 
   calc::DriverOptions options;
   options.Threads = 1;
@@ -187,7 +183,6 @@ TEST_F(CalcLink, AnOfficeKilledDuringACalculationEndsItWithAClearErrorAndAnIntac
   ExpectLinkError(kApplicationGone, [&] { calc::CalculateValues(reader, *sheet, frontend, options); },
                   {"LibreOffice Calc"});
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
-  ExpectLinkError(kApplicationGone, [&] { app_->WorkbookCount(); });
   ExpectLinkError(kApplicationGone, [&] { app_->SetEventsEnabled(true); });
   EXPECT_EQ(FileBytes(path), before);  // nothing was saved half-way
 }
@@ -208,7 +203,6 @@ TEST_F(CalcLink, AnOfficeThatHangsIsCutOffAfterTheCallTimeout) {
   ::kill(-group, SIGCONT);
   EXPECT_GE(waited, std::chrono::milliseconds(900));
   EXPECT_LT(waited, std::chrono::milliseconds(5000));
-  ExpectLinkError(kApplicationGone, [&] { app.ActiveWorkbookName(); });
   TestOffice::Shared().Kill();  // a fresh one for the next test
 }
 
