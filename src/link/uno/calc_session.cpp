@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/connection/ConnectionSetupException.hpp>
 #include <com/sun/star/connection/Connector.hpp>
@@ -35,6 +36,10 @@ Reference<css::uno::XComponentContext> LocalContext() {
   static auto* context = new Reference<css::uno::XComponentContext>();
   std::lock_guard lock(mutex);
   if (!context->is()) {
+    // The office is reached through a pipe: when it dies between two calls,
+    // the next write must fail as a lost connection (a LinkError), not end
+    // the program with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     rtl::Bootstrap::set(OUString("URE_BOOTSTRAP"),
                         OUString("vnd.sun.star.pathname:" TERSOLV_LO_PROGRAM_DIR "/fundamentalrc"));
     *context = cppu::defaultBootstrap_InitialComponentContext();
