@@ -18,16 +18,9 @@ class BookFactory : public BackendFactory {
   explicit BookFactory(bool csv) : csv_(csv) {}
   std::string Name() const override { return csv_ ? "Csv" : "Xlsx"; }
   bool Supports(Feature feature) const override {
-    switch (feature) {
-      case Feature::kMultipleSheets:
-      case Feature::kNonWorksheets:
-      case Feature::kFontColors:
-        return !csv_;
-      case Feature::kApplicationGone:  // nothing runs that could go away
-        return false;
-      default:
-        return true;
-    }
+    if (feature == Feature::kApplicationGone) return false;  // nothing runs that could go away
+    return !csv_ || (feature != Feature::kMultipleSheets && feature != Feature::kNonWorksheets &&
+                     feature != Feature::kFontColors);
   }
   std::unique_ptr<Application> Open(const std::vector<WorkbookLayout>& books, char separator,
                                     const std::filesystem::path& folder) override {

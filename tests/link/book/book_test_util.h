@@ -35,9 +35,8 @@ class TempFolder {
 };
 
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
-  out << in.rdbuf();
+  out << std::ifstream(path, std::ios::binary).rdbuf();
   return out.str();
 }
 
@@ -64,19 +63,12 @@ inline std::string EditPackage(const std::string& bytes, const std::map<std::str
   return ZipArchive(bytes, "package", Limits{}).Write(replaced, removed);
 }
 
-inline NewSheet Sheet(const std::string& name, std::vector<std::vector<NewValue>> rows) {
-  NewSheet sheet;
-  sheet.Name = name;
-  sheet.Rows = std::move(rows);
-  return sheet;
-}
-
 // A "Ternary system" sheet of these points, below the three heading rows.
 inline NewSheet PointSheet(const std::vector<std::vector<NewValue>>& points) {
-  NewSheet sheet = Sheet("Ternary system", {{std::string("Title")},
-                                            {std::string("System definitions")},
-                                            {std::string("T, C"), std::string("P, MPa"), std::string("m(H2S)"),
-                                             std::string("m(NaCl)")}});
+  NewSheet sheet;
+  sheet.Name = "Ternary system";
+  const std::string headings[] = {"Title", "System definitions", "T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
+  sheet.Rows = {{headings[0]}, {headings[1]}, {headings[2], headings[3], headings[4], headings[5]}};
   sheet.Rows.insert(sheet.Rows.end(), points.begin(), points.end());
   return sheet;
 }
@@ -99,12 +91,8 @@ inline RunResult RunTersolv(const TempFolder& folder, const std::string& args) {
   const std::string command = "cd '" + folder.Path().string() + "' && '" TERSOLV_EXE "' " + args + " >'" + out +
                               "' 2>'" + err + "' </dev/null";
   const int status = std::system(command.c_str());
-  RunResult result;
-  if (WIFEXITED(status)) result.Exit = WEXITSTATUS(status);
-  if (result.Exit > 128) result.Exit = -1;  // the shell's report of a child killed by a signal
-  result.Out = ReadFile(out);
-  result.Err = ReadFile(err);
-  return result;
+  const int exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return {exit > 128 ? -1 : exit, ReadFile(out), ReadFile(err)};  // > 128: the shell's report of a signal
 }
 #endif
 

