@@ -23,10 +23,7 @@ class TempFolder {
     std::string pattern = (std::filesystem::temp_directory_path() / "tersolv-book-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data());
   }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+  ~TempFolder() { std::error_code ec; std::filesystem::remove_all(path_, ec); }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& Path() const { return path_; }
 
@@ -52,14 +49,9 @@ inline std::string PartOf(const std::string& path, const std::string& part) {
 
 // The .xlsx bytes with parts replaced, added or (given as "\x01") removed.
 inline std::string EditPackage(const std::string& bytes, const std::map<std::string, std::string>& edits) {
-  std::map<std::string, std::string> replaced;
+  std::map<std::string, std::string> replaced = edits;
   std::set<std::string> removed;
-  for (const auto& [name, data] : edits) {
-    if (data == "\x01")
-      removed.insert(name);
-    else
-      replaced[name] = data;
-  }
+  std::erase_if(replaced, [&](const auto& edit) { return edit.second == "\x01" && removed.insert(edit.first).second; });
   return ZipArchive(bytes, "package", Limits{}).Write(replaced, removed);
 }
 

