@@ -10,7 +10,11 @@
 
 namespace tersolv::nacl::detail {
 
-inline void ClearFlags() { std::feclearexcept(FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID); }
+// Clearing the flags costs far more than testing them: clear only when set.
+inline void ClearFlags() {
+  constexpr int kMask = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
+  if (std::fetestexcept(kMask) != 0) std::feclearexcept(kMask);
+}
 
 [[noreturn]] inline void Fault(const std::string& what, const char* routine, double T) {
   std::feclearexcept(FE_ALL_EXCEPT);
