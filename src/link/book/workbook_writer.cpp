@@ -87,27 +87,23 @@ std::string WriteNewWorkbook(const std::vector<NewSheet>& sheets, int activeShee
 
   for (std::size_t s = 0; s < sheets.size(); ++s) {
     const NewSheet& sheet = sheets[s];
-    if (!sheet.IsWorksheet) {
-      const std::string part = "xl/chartsheets/sheet" + std::to_string(s + 1) + ".xml";
-      contentTypes += "<Override PartName=\"/" + part +
-                      "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml\"/>";
-      workbookSheets += "<sheet name=\"" + Escape(sheet.Name) + "\" sheetId=\"" + std::to_string(s + 1) +
-                        "\" r:id=\"rId" + std::to_string(s + 1) + "\"/>";
-      workbookRels += "<Relationship Id=\"rId" + std::to_string(s + 1) +
-                      "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/chartsheet\" "
-                      "Target=\"chartsheets/sheet" + std::to_string(s + 1) + ".xml\"/>";
+    // Chart sheets and worksheets are listed alike, under their own kind and folder.
+    const bool chart = !sheet.IsWorksheet;
+    const std::string number = std::to_string(s + 1);
+    const std::string kind = chart ? "chartsheet" : "worksheet";
+    const std::string file = kind + "s/sheet" + number + ".xml";
+    const std::string part = "xl/" + file;
+    contentTypes += "<Override PartName=\"/" + part +
+                    "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml." + kind + "+xml\"/>";
+    workbookSheets += "<sheet name=\"" + Escape(sheet.Name) + "\" sheetId=\"" + number + "\" r:id=\"rId" + number + "\"/>";
+    workbookRels += "<Relationship Id=\"rId" + number +
+                    "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/" + kind +
+                    "\" Target=\"" + file + "\"/>";
+    if (chart) {
       sheetParts.emplace_back(part, std::string(kDeclaration) + "<chartsheet xmlns=\"" + kMain +
                                         "\"><sheetViews><sheetView workbookViewId=\"0\"/></sheetViews></chartsheet>");
       continue;
     }
-    const std::string part = "xl/worksheets/sheet" + std::to_string(s + 1) + ".xml";
-    contentTypes += "<Override PartName=\"/" + part +
-                    "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
-    workbookSheets += "<sheet name=\"" + Escape(sheet.Name) + "\" sheetId=\"" + std::to_string(s + 1) +
-                      "\" r:id=\"rId" + std::to_string(s + 1) + "\"/>";
-    workbookRels += "<Relationship Id=\"rId" + std::to_string(s + 1) +
-                    "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
-                    "Target=\"worksheets/sheet" + std::to_string(s + 1) + ".xml\"/>";
 
     std::string xml = std::string(kDeclaration) + "<worksheet xmlns=\"" + kMain + "\" xmlns:r=\"" + kRel + "\">";
     // Every cell that has a value, a formula or a number format.
