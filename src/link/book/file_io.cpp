@@ -78,7 +78,9 @@ std::string FullPath(const std::string& path) {
 void ReplaceFile(const std::string& path, std::string_view bytes) {
   const std::filesystem::path target = FullPath(path);
   const std::filesystem::path folder = target.parent_path();
-  std::string pattern = (folder / ("." + target.filename().string() + ".tersolv-XXXXXX")).string();
+  std::string leaf = ".";  // appended piecewise: GCC 12 -O3 warns falsely (-Wrestrict) about "." + string
+  leaf.append(target.filename().string()).append(".tersolv-XXXXXX");
+  std::string pattern = (folder / leaf).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   Descriptor temp{::mkstemp(name.data())};
