@@ -150,6 +150,7 @@ void RunCalc(const CalcArgs& args) {
   CalcFrontend frontend;
   water::WaterModel water;
   input::WorksheetReader reader(app, frontend, water, separator);
+  reader.Threads = args.Threads;
   const int status = reader.ReadWorksheet(sheet, args.ExtendedRange);
   if (status != 0) {
     if (status == 1 && reader.CursorRow > 32770)

@@ -212,6 +212,7 @@ int RunJob(const ViaCalcJob& job) {
   ViaCalcFrontend frontend;
   water::WaterModel water;
   input::WorksheetReader reader(app, frontend, water, separator);
+  reader.Threads = job.Threads;
   const int status = reader.ReadWorksheet(sheet, job.ExtendedRange);
   if (status != 0) {
     bool gone = false;

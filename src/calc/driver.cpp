@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -64,40 +65,70 @@ void RunSingle(const input::WorksheetReader& reader, link::Worksheet& sheet, con
   }
 }
 
+// Workers take blocks of points; this thread works too and, between its
+// blocks, writes the rows of the blocks finished so far in sheet order, so
+// that the writing overlaps the calculation.
 void RunParallel(const input::WorksheetReader& reader, link::Worksheet& sheet, const DriverOptions& options,
                  int count, unsigned threads) {
+  const int blocks = (count + kBlock - 1) / kBlock;
   std::vector<PointOutcome> outcomes(static_cast<std::size_t>(count) + 1);
+  const auto finished = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(blocks));
   std::atomic<int> nextBlock{0};
   std::atomic<int> firstFault{count + 1};  // points after a fault need not be computed
   std::atomic<int> done{0};
-  auto work = [&](bool reportProgress) {
-    PointCalculator calculator(reader.HaliteData, reader.HaliteDataSet, options.ExtendedRange);
-    for (;;) {
-      const int first = nextBlock.fetch_add(1) * kBlock + 1;
-      if (first > count || first > firstFault.load()) return;
-      const int last = std::min(count, first + kBlock - 1);
-      for (int i = first; i <= last; ++i) {
-        PointOutcome& out = outcomes[static_cast<std::size_t>(i)];
-        out = ComputePoint(calculator, reader.Points, static_cast<std::size_t>(i));
-        if (out.Fault) {
-          int seen = firstFault.load();
-          while (i < seen && !firstFault.compare_exchange_weak(seen, i)) {
-          }
-          break;
+  // Computes the next block; false when no block is left.
+  auto computeBlock = [&](PointCalculator& calculator) {
+    const int block = nextBlock.fetch_add(1);
+    const int first = block * kBlock + 1;
+    if (first > count || first > firstFault.load()) return false;
+    const int last = std::min(count, first + kBlock - 1);
+    for (int i = first; i <= last; ++i) {
+      PointOutcome& out = outcomes[static_cast<std::size_t>(i)];
+      out = ComputePoint(calculator, reader.Points, static_cast<std::size_t>(i));
+      if (out.Fault) {
+        int seen = firstFault.load();
+        while (i < seen && !firstFault.compare_exchange_weak(seen, i)) {
         }
+        break;
       }
-      const int total = done.fetch_add(last - first + 1) + last - first + 1;
-      if (reportProgress && options.Progress) options.Progress(std::min(total, count), count);
+    }
+    done.fetch_add(last - first + 1);
+    finished[static_cast<std::size_t>(block)].store(true, std::memory_order_release);
+    return true;
+  };
+  auto worker = [&] {
+    PointCalculator calculator(reader.HaliteData, reader.HaliteDataSet, options.ExtendedRange);
+    while (computeBlock(calculator)) {
     }
   };
   std::vector<std::thread> pool;
   pool.reserve(threads - 1);
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, false);
-  work(true);  // this thread works too, and is the one that reports
-  for (std::thread& t : pool) t.join();
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
 
-  const int stop = std::min(count, firstFault.load());
-  for (int i = 1; i <= stop; ++i) WriteRow(sheet, i + kFirstRow, outcomes[static_cast<std::size_t>(i)]);
+  int written = 0;  // blocks whose rows are written
+  // Writes the rows of the finished blocks that follow the written ones; a
+  // point's fault is rethrown by its row, after the rows before it.
+  auto writeFinished = [&](bool all) {
+    for (; written < blocks; ++written) {
+      if (!all && !finished[static_cast<std::size_t>(written)].load(std::memory_order_acquire)) return;
+      const int first = written * kBlock + 1;
+      const int last = std::min({count, first + kBlock - 1, firstFault.load()});
+      for (int i = first; i <= last; ++i) WriteRow(sheet, i + kFirstRow, outcomes[static_cast<std::size_t>(i)]);
+    }
+  };
+  try {
+    PointCalculator calculator(reader.HaliteData, reader.HaliteDataSet, options.ExtendedRange);
+    while (computeBlock(calculator)) {
+      if (options.Progress) options.Progress(std::min(done.load(), count), count);
+      writeFinished(false);
+    }
+  } catch (...) {
+    nextBlock.store(blocks);  // the workers stop after their current block
+    for (std::thread& t : pool) t.join();
+    throw;
+  }
+  for (std::thread& t : pool) t.join();
+  writeFinished(true);
 }
 
 }  // namespace

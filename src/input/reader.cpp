@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <atomic>
 #include <cmath>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace tersolv::input {
 namespace {
@@ -180,7 +183,11 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
     if (cell_ != kHeaders[c]) return 2;
   }
 
-  // Data rows.
+  // Data rows, in three steps that keep the outcome of a row-by-row reading:
+  // the cells of the rows up to the first rejected one, then the densities
+  // of their state points (on several threads; the costly part), then the
+  // rows in order: the first failure ends the reading there, every row before
+  // it is accepted and written back.
   Points.PointCount = 0;
   Points.PointT.assign(1, 0.0);
   Points.PointP.assign(1, 0.0);
@@ -189,52 +196,122 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
     Points.PointMH2S.assign(1, 0.0);
     Points.PointMNaCl.assign(1, 0.0);
   }
+  std::vector<PendingRow> rows;
+  std::int16_t status = 0;
+  std::exception_ptr fault;
+  try {
+    status = ReadDataCells(sheet, kind, ExtendedRange, rows);
+  } catch (const std::exception&) {
+    fault = std::current_exception();
+  }
+  const int stopRow = CursorRow, stopColumn = CursorColumn;
+  EvaluateDensities(rows);
+
+  for (const PendingRow& r : rows) {
+    CursorRow = r.Row;
+    CursorColumn = 2;  // the density is checked once the pressure is read
+    if (r.Fault) std::rethrow_exception(r.Fault);
+    if (!(r.Rho >= kMinDensity)) return 4;
+    CursorColumn = r.EndColumn;
+    if (r.Status != 0) return r.Status;
+    if (Points.PointCount == kMaxPoints) throw std::overflow_error("more than 32767 points");
+    ++Points.PointCount;
+    Points.PointT.push_back(r.T);
+    Points.PointP.push_back(r.P);
+    Points.PointRho.push_back(r.Rho);
+    if (kind == 2) {
+      Points.PointMH2S.push_back(r.Molality[0]);
+      Points.PointMNaCl.push_back(r.Molality[1]);
+    }
+    sheet.WriteNumber(r.Row, 1, r.T - kZeroCelsius);
+    sheet.WriteNumber(r.Row, 2, r.P * 0.1);
+    if (kind == 2) {
+      sheet.WriteNumber(r.Row, 3, r.Molality[0]);
+      sheet.WriteNumber(r.Row, 4, r.Molality[1]);
+    }
+    sheet.ClearContents(r.Row, 2 * kind + 1, 2 * kind + 8);
+    if (kind == 2) sheet.SetFontColor(r.Row, 2 * kind + 1, 2 * kind + 8, link::RgbColor(0, 0, 0));
+  }
+  CursorRow = stopRow;
+  CursorColumn = stopColumn;
+  if (fault) std::rethrow_exception(fault);
+  return status;
+}
+
+std::int16_t WorksheetReader::ReadDataCells(link::Worksheet& sheet, int kind, bool ExtendedRange,
+                                            std::vector<PendingRow>& rows) {
   for (;;) {
     NextRow(sheet);
     if (cell_.empty()) return 0;
     if (!IsNumberText(cell_)) return 2;
     const double t = ToNumber(cell_);
     if (!ExtendedRange && !(t >= 0 && t <= kMaxCelsius)) return 4;
-    const double T = t + kZeroCelsius;
+    PendingRow row;
+    row.Row = CursorRow;
+    row.T = t + kZeroCelsius;
 
     NextCell(sheet);
-    double P = 0;
-    if (std::int16_t status = ReadPressure(T, P)) return status;
-    if (!ExtendedRange && P > kMaxPressure) return 4;
+    if (std::int16_t status = ReadPressure(row.T, row.P)) return status;
+    if (!ExtendedRange && row.P > kMaxPressure) return 4;
 
-    const double rho = water_.WaterDensity(T, P, water::kLiquidPhase);
-    if (!(rho >= kMinDensity)) return 4;
-
-    double molality[2] = {0, 0};
-    for (int k = 0; k < 2 && kind == 2; ++k) {
+    for (int k = 0; k < 2 && kind == 2 && row.Status == 0; ++k) {
       NextCell(sheet);
       const std::string text = Trim(cell_);
       if (text.empty()) continue;
-      if (!IsNumberText(text)) return 2;
-      molality[k] = ToNumber(text);
-      if (molality[k] < 0) return k == 0 ? 6 : 7;
+      if (!IsNumberText(text)) {
+        row.Status = 2;
+      } else {
+        row.Molality[k] = ToNumber(text);
+        if (row.Molality[k] < 0) row.Status = k == 0 ? 6 : 7;
+      }
     }
-
-    if (Points.PointCount == kMaxPoints) throw std::overflow_error("more than 32767 points");
-    ++Points.PointCount;
-    Points.PointT.push_back(T);
-    Points.PointP.push_back(P);
-    Points.PointRho.push_back(rho);
-    if (kind == 2) {
-      Points.PointMH2S.push_back(molality[0]);
-      Points.PointMNaCl.push_back(molality[1]);
-    }
-
-    const int row = CursorRow;
-    sheet.WriteNumber(row, 1, T - kZeroCelsius);
-    sheet.WriteNumber(row, 2, P * 0.1);
-    if (kind == 2) {
-      sheet.WriteNumber(row, 3, molality[0]);
-      sheet.WriteNumber(row, 4, molality[1]);
-    }
-    sheet.ClearContents(row, 2 * kind + 1, 2 * kind + 8);
-    if (kind == 2) sheet.SetFontColor(row, 2 * kind + 1, 2 * kind + 8, link::RgbColor(0, 0, 0));
+    row.EndColumn = CursorColumn;
+    rows.push_back(row);
+    // A rejected molality is reported after the row's density check; one
+    // row more than a sheet may hold is enough to report the overflow.
+    if (row.Status != 0 || rows.size() > static_cast<std::size_t>(kMaxPoints)) return 0;
   }
+}
+
+void WorksheetReader::EvaluateDensities(std::vector<PendingRow>& rows) {
+  constexpr std::size_t kBlock = 256;  // rows a thread takes at a time
+  const std::size_t blocks = (rows.size() + kBlock - 1) / kBlock;
+  unsigned threads = Threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : Threads;
+  threads = static_cast<unsigned>(std::min<std::size_t>(threads, blocks));
+  std::atomic<std::size_t> nextBlock{0};
+  std::atomic<std::size_t> firstFailure{rows.size()};  // rows after it need no density
+  auto work = [&](water::WaterModel& water) {
+    for (;;) {
+      const std::size_t first = nextBlock.fetch_add(1) * kBlock;
+      if (first >= rows.size() || first > firstFailure.load()) return;
+      const std::size_t last = std::min(rows.size(), first + kBlock);
+      for (std::size_t i = first; i < last; ++i) {
+        PendingRow& row = rows[i];
+        try {
+          row.Rho = water.WaterDensity(row.T, row.P, water::kLiquidPhase);
+        } catch (const std::exception&) {
+          row.Fault = std::current_exception();
+        }
+        if (row.Fault || !(row.Rho >= kMinDensity)) {
+          std::size_t seen = firstFailure.load();
+          while (i < seen && !firstFailure.compare_exchange_weak(seen, i)) {
+          }
+          return;
+        }
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  std::vector<water::WaterModel> models(threads > 1 ? threads - 1 : 0);
+  for (auto& model : models) {
+    try {
+      pool.emplace_back(work, std::ref(model));
+    } catch (const std::system_error&) {
+      break;  // no more threads: the ones running take the rest
+    }
+  }
+  work(water_);
+  for (std::thread& t : pool) t.join();
 }
 
 std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> DataSheet, bool ExtendedRange) {

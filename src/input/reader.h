@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,8 @@ class WorksheetReader {
   HaliteDataRecord HaliteData;
   bool HaliteDataSet = false;
   int CursorRow = 0, CursorColumn = 0;
+  // Threads that evaluate the densities of the rows (0: one per core).
+  unsigned Threads = 0;
 
  private:
   // The cell cursor: the next-row and next-cell steps; both read the cell
@@ -63,6 +66,18 @@ class WorksheetReader {
   // large for a double raises std::overflow_error (status 1).
   double ToNumber(const std::string& text) const;
   std::int16_t ReadRows(link::Worksheet& sheet, bool ExtendedRange);
+  // A data row read and checked up to its density, which comes later.
+  struct PendingRow {
+    int Row = 0, EndColumn = 0;  // EndColumn: the cursor's column after the row
+    double T = 0, P = 0, Rho = 0;
+    double Molality[2] = {0, 0};
+    std::int16_t Status = 0;  // a rejected molality, reported after the density check
+    std::exception_ptr Fault;  // the density evaluation failed
+  };
+  // Reads the data rows up to the first rejected cell (its status returned)
+  // or the end of the data (0).
+  std::int16_t ReadDataCells(link::Worksheet& sheet, int kind, bool ExtendedRange, std::vector<PendingRow>& rows);
+  void EvaluateDensities(std::vector<PendingRow>& rows);
   std::int16_t ReadPressure(double T, double& P);
 
   std::string cell_;

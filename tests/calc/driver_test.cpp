@@ -187,6 +187,19 @@ TEST(Driver, RowsBeyond32767) {
   EXPECT_TRUE(Empty(sheet, 32771, 3));
 }
 
+TEST(Driver, AWorkbookClosedWhileWorkersRunEndsTheRunWithItsError) {
+  Bench bench;
+  auto sheet = bench.Sheet("Components", {});
+  bench.reader.Points = {1, 5000, std::vector(5001, 298.15), std::vector(5001, 100.0), std::vector(5001, 1.0014670),
+                         {}, {}};
+  bench.reader.HaliteDataSet = true;
+  bench.reader.HaliteData = {{-384160.0, 72.132, 2.7015, 44.6, 0.032, 0, 0}};
+  auto closeOnce = [&](int, int) {
+    if (bench.app.WorkbookCount() > 0) bench.app.CloseWorkbook(1);
+  };
+  EXPECT_THROW(calc::CalculateValues(bench.reader, *sheet, bench.frontend, {2, closeOnce, false}), link::LinkError);
+}
+
 TEST(Equations, IterationCapsAndZeroLimits) {
   // With 2 lambda m = 3.5 at the fixed point the damped step overshoots
   // (slope -1.25): the iterates cycle and never meet the tolerance.

@@ -230,6 +230,42 @@ TEST_F(ReaderTest, IsNumberTextAcceptsPlainAndExponentNotationOnly) {
   }
 }
 
+// The densities of a long sheet are evaluated on several threads; the first
+// failing row in sheet order still ends the reading, whatever fails later.
+TEST_F(ReaderTest, OnLongSheetsTheFirstFailingRowWinsOnAnyNumberOfThreads) {
+  constexpr int kRows = 3000;
+  auto longSheet = [](int badDensityRow, int badMolalityRow) {
+    Rows rows;
+    for (int row = 4; row < 4 + kRows; ++row) {
+      const std::string t = std::to_string(row % 300) + ".5";
+      rows.push_back({row == badDensityRow ? "400" : t, "20", row == badMolalityRow ? "-1" : "0.5", "1", "9"});
+    }
+    return rows;
+  };
+  std::vector<double> densities;
+  for (unsigned threads : {1u, 2u, 5u}) {
+    SCOPED_TRACE(threads);
+    reader.Threads = threads;
+    auto good = Sheet("Ternary system", longSheet(0, 0));
+    ASSERT_EQ(Read(good, true), 0);
+    if (densities.empty()) densities = reader.Points.PointRho;
+    EXPECT_EQ(reader.Points.PointRho, densities);  // the same numbers on any number of threads
+
+    const std::tuple<int, int, int, int, int> cases[] = {  // density row, molality row, status, row, column
+        {2500, 2600, 4, 2500, 2},                          // a gas-like density before a bad molality
+        {2500, 2500, 4, 2500, 2},                          // both in one row: the density is checked first
+        {2600, 2500, 6, 2500, 3},
+    };
+    for (const auto& [densityRow, molalityRow, status, row, column] : cases) {
+      auto sheet = Sheet("Ternary system", longSheet(densityRow, molalityRow));
+      ExpectError(sheet, status, row, column, true);
+      EXPECT_EQ(reader.Points.PointCount, row - 4);
+      EXPECT_TRUE(Empty(sheet, row - 1, 5));  // the row before is accepted, its stale result cleared...
+      EXPECT_EQ(sheet->CellText(row + 1, 5), "9");  // ...and the row after is not reached
+    }
+  }
+}
+
 TEST_F(ReaderTest, AllRowsOfAFullSheetAndNotOneMore) {
   auto sheet = Sheet("Components", {});
   for (int row = 4; row <= 32770; ++row) sheet->SetNumber(row, 1, 25.5), sheet->SetNumber(row, 2, 10.25);
