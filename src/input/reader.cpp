@@ -1,13 +1,16 @@
 #include "input/reader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
-#include <atomic>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+
+#include "nacl/halite.h"
 
 namespace tersolv::input {
 namespace {
@@ -18,9 +21,6 @@ constexpr double kMaxPressure = 1000.0;      // bar
 constexpr double kMinDensity = 0.322;        // g/cm3, critical density of water
 constexpr std::int16_t kMaxPoints = 32767;  // points of one sheet
 
-// Constants of solid NaCl: G0 (J/mol), S0 (J/(mol K)), V0 (J/bar), and the
-// heat-capacity coefficients a, b, c, d of Cp = a + b T + c/T^2 + d T^2.
-constexpr double kHaliteData[7] = {-384160.0, 72.132, 2.7015, 44.6, 0.032, 0.0, 0.0};
 
 const char* const kStatusText[8] = {"",
                                     "Unexpected error",
@@ -166,7 +166,8 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
   NextRow(sheet);
   if (cell_.empty()) NextCell(sheet);
   HaliteDataSet = true;
-  std::copy(std::begin(kHaliteData), std::end(kHaliteData), HaliteData.Values);
+  const nacl::HaliteConstants& halite = nacl::HaliteData;  // the constants of solid NaCl
+  HaliteData = {{halite.G0, halite.S0, halite.V0, halite.A, halite.B, halite.C, halite.D}};
 
   // Header rows.
   const int headerColumns = kind == 1 ? 2 : 4;
@@ -183,11 +184,11 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
     if (cell_ != kHeaders[c]) return 2;
   }
 
-  // Data rows, in three steps that keep the outcome of a row-by-row reading:
+  // Data rows, in two steps that keep the outcome of a row-by-row reading:
   // the cells of the rows up to the first rejected one, then the densities
-  // of their state points (on several threads; the costly part), then the
-  // rows in order: the first failure ends the reading there, every row before
-  // it is accepted and written back.
+  // of their state points (on several threads; the costly part) while the
+  // rows are accepted in order: the first failure ends the reading there,
+  // every row before it is accepted and written back.
   Points.PointCount = 0;
   Points.PointT.assign(1, 0.0);
   Points.PointP.assign(1, 0.0);
@@ -205,33 +206,7 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
     fault = std::current_exception();
   }
   const int stopRow = CursorRow, stopColumn = CursorColumn;
-  EvaluateDensities(rows);
-
-  for (const PendingRow& r : rows) {
-    CursorRow = r.Row;
-    CursorColumn = 2;  // the density is checked once the pressure is read
-    if (r.Fault) std::rethrow_exception(r.Fault);
-    if (!(r.Rho >= kMinDensity)) return 4;
-    CursorColumn = r.EndColumn;
-    if (r.Status != 0) return r.Status;
-    if (Points.PointCount == kMaxPoints) throw std::overflow_error("more than 32767 points");
-    ++Points.PointCount;
-    Points.PointT.push_back(r.T);
-    Points.PointP.push_back(r.P);
-    Points.PointRho.push_back(r.Rho);
-    if (kind == 2) {
-      Points.PointMH2S.push_back(r.Molality[0]);
-      Points.PointMNaCl.push_back(r.Molality[1]);
-    }
-    sheet.WriteNumber(r.Row, 1, r.T - kZeroCelsius);
-    sheet.WriteNumber(r.Row, 2, r.P * 0.1);
-    if (kind == 2) {
-      sheet.WriteNumber(r.Row, 3, r.Molality[0]);
-      sheet.WriteNumber(r.Row, 4, r.Molality[1]);
-    }
-    sheet.ClearContents(r.Row, 2 * kind + 1, 2 * kind + 8);
-    if (kind == 2) sheet.SetFontColor(r.Row, 2 * kind + 1, 2 * kind + 8, link::RgbColor(0, 0, 0));
-  }
+  if (const std::int16_t rowStatus = AcceptRows(sheet, kind, rows)) return rowStatus;
   CursorRow = stopRow;
   CursorColumn = stopColumn;
   if (fault) std::rethrow_exception(fault);
@@ -273,45 +248,100 @@ std::int16_t WorksheetReader::ReadDataCells(link::Worksheet& sheet, int kind, bo
   }
 }
 
-void WorksheetReader::EvaluateDensities(std::vector<PendingRow>& rows) {
+std::int16_t WorksheetReader::AcceptRow(link::Worksheet& sheet, int kind, const PendingRow& r) {
+  CursorRow = r.Row;
+  CursorColumn = 2;  // the density is checked once the pressure is read
+  if (r.Fault) std::rethrow_exception(r.Fault);
+  if (!(r.Rho >= kMinDensity)) return 4;
+  CursorColumn = r.EndColumn;
+  if (r.Status != 0) return r.Status;
+  if (Points.PointCount == kMaxPoints) throw std::overflow_error("more than 32767 points");
+  ++Points.PointCount;
+  Points.PointT.push_back(r.T);
+  Points.PointP.push_back(r.P);
+  Points.PointRho.push_back(r.Rho);
+  if (kind == 2) {
+    Points.PointMH2S.push_back(r.Molality[0]);
+    Points.PointMNaCl.push_back(r.Molality[1]);
+  }
+  sheet.WriteNumber(r.Row, 1, r.T - kZeroCelsius);
+  sheet.WriteNumber(r.Row, 2, r.P * 0.1);
+  if (kind == 2) {
+    sheet.WriteNumber(r.Row, 3, r.Molality[0]);
+    sheet.WriteNumber(r.Row, 4, r.Molality[1]);
+  }
+  sheet.ClearContents(r.Row, 2 * kind + 1, 2 * kind + 8);
+  if (kind == 2) sheet.SetFontColor(r.Row, 2 * kind + 1, 2 * kind + 8, link::RgbColor(0, 0, 0));
+  return 0;
+}
+
+std::int16_t WorksheetReader::AcceptRows(link::Worksheet& sheet, int kind, std::vector<PendingRow>& rows) {
   constexpr std::size_t kBlock = 256;  // rows a thread takes at a time
   const std::size_t blocks = (rows.size() + kBlock - 1) / kBlock;
   unsigned threads = Threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : Threads;
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, blocks));
+  const auto finished = std::make_unique<std::atomic<bool>[]>(blocks);
   std::atomic<std::size_t> nextBlock{0};
   std::atomic<std::size_t> firstFailure{rows.size()};  // rows after it need no density
-  auto work = [&](water::WaterModel& water) {
-    for (;;) {
-      const std::size_t first = nextBlock.fetch_add(1) * kBlock;
-      if (first >= rows.size() || first > firstFailure.load()) return;
-      const std::size_t last = std::min(rows.size(), first + kBlock);
-      for (std::size_t i = first; i < last; ++i) {
-        PendingRow& row = rows[i];
-        try {
-          row.Rho = water.WaterDensity(row.T, row.P, water::kLiquidPhase);
-        } catch (const std::exception&) {
-          row.Fault = std::current_exception();
+  // Evaluates the densities of the next block; false when none is left.
+  auto computeBlock = [&](water::WaterModel& water) {
+    const std::size_t block = nextBlock.fetch_add(1);
+    const std::size_t first = block * kBlock;
+    if (first >= rows.size() || first > firstFailure.load()) return false;
+    const std::size_t last = std::min(rows.size(), first + kBlock);
+    for (std::size_t i = first; i < last; ++i) {
+      PendingRow& row = rows[i];
+      try {
+        row.Rho = water.WaterDensity(row.T, row.P, water::kLiquidPhase);
+      } catch (const std::exception&) {
+        row.Fault = std::current_exception();
+      }
+      if (row.Fault || !(row.Rho >= kMinDensity)) {
+        std::size_t seen = firstFailure.load();
+        while (i < seen && !firstFailure.compare_exchange_weak(seen, i)) {
         }
-        if (row.Fault || !(row.Rho >= kMinDensity)) {
-          std::size_t seen = firstFailure.load();
-          while (i < seen && !firstFailure.compare_exchange_weak(seen, i)) {
-          }
-          return;
-        }
+        break;
       }
     }
+    finished[block].store(true, std::memory_order_release);
+    return true;
   };
-  std::vector<std::thread> pool;
   std::vector<water::WaterModel> models(threads > 1 ? threads - 1 : 0);
+  std::vector<std::thread> pool;
   for (auto& model : models) {
     try {
-      pool.emplace_back(work, std::ref(model));
+      pool.emplace_back([&] {
+        while (computeBlock(model)) {
+        }
+      });
     } catch (const std::system_error&) {
       break;  // no more threads: the ones running take the rest
     }
   }
-  work(water_);
+  // This thread evaluates blocks too and, between them, accepts the rows of
+  // the finished blocks in sheet order, so that the writing overlaps the
+  // evaluation. The first failing row ends it all.
+  std::size_t accepted = 0;  // blocks whose rows are accepted
+  auto acceptFinished = [&](bool all) -> std::int16_t {
+    for (; accepted < blocks; ++accepted) {
+      if (!all && !finished[accepted].load(std::memory_order_acquire)) return 0;
+      const std::size_t last = std::min(rows.size(), (accepted + 1) * kBlock);
+      for (std::size_t i = accepted * kBlock; i < last; ++i)
+        if (const std::int16_t status = AcceptRow(sheet, kind, rows[i])) return status;
+    }
+    return 0;
+  };
+  std::int16_t status = 0;
+  try {
+    while (status == 0 && computeBlock(water_)) status = acceptFinished(false);
+  } catch (...) {
+    nextBlock.store(blocks);  // the workers stop after their current block
+    for (std::thread& t : pool) t.join();
+    throw;
+  }
+  nextBlock.store(blocks);
   for (std::thread& t : pool) t.join();
+  return status != 0 ? status : acceptFinished(true);
 }
 
 std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> DataSheet, bool ExtendedRange) {

@@ -77,7 +77,11 @@ class WorksheetReader {
   // Reads the data rows up to the first rejected cell (its status returned)
   // or the end of the data (0).
   std::int16_t ReadDataCells(link::Worksheet& sheet, int kind, bool ExtendedRange, std::vector<PendingRow>& rows);
-  void EvaluateDensities(std::vector<PendingRow>& rows);
+  // Evaluates the densities of the rows (on Threads threads) and accepts the
+  // rows in order: each is checked, added to Points and written back; returns
+  // the status of the first failing row, or 0.
+  std::int16_t AcceptRows(link::Worksheet& sheet, int kind, std::vector<PendingRow>& rows);
+  std::int16_t AcceptRow(link::Worksheet& sheet, int kind, const PendingRow& row);
   std::int16_t ReadPressure(double T, double& P);
 
   std::string cell_;
