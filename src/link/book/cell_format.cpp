@@ -6,13 +6,20 @@
 
 namespace tersolv::link::book {
 
-std::string FormatNumber(double value, char decimalSeparator) {
+std::size_t FormatNumberInto(double value, char (&buffer)[kNumberTextMax]) {
   if (!std::isfinite(value)) throw std::invalid_argument("FormatNumber: value is not finite");
-  if (value == 0.0) return "0";  // also for -0
-  char buffer[64];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (value == 0.0) {  // also for -0
+    buffer[0] = '0';
+    return 1;
+  }
+  auto [end, ec] = std::to_chars(buffer, buffer + kNumberTextMax, value);
   if (ec != std::errc()) throw std::invalid_argument("FormatNumber: cannot format value");
-  std::string text(buffer, end);
+  return static_cast<std::size_t>(end - buffer);
+}
+
+std::string FormatNumber(double value, char decimalSeparator) {
+  char buffer[kNumberTextMax];
+  std::string text(buffer, FormatNumberInto(value, buffer));
   if (decimalSeparator != '.') {
     for (char& c : text)
       if (c == '.') c = decimalSeparator;

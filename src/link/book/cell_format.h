@@ -3,6 +3,7 @@
 // with a chosen decimal separator, and A1-style references.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,9 @@ inline constexpr int kMaxColumns = 16384;
 // The shortest text that reads back as `value` ("25", "0.1", "1e-05"), with
 // `decimalSeparator` in place of the point. `value` must be finite.
 std::string FormatNumber(double value, char decimalSeparator = '.');
+// The same text with a point, written into `buffer`; returns its length.
+inline constexpr std::size_t kNumberTextMax = 32;
+std::size_t FormatNumberInto(double value, char (&buffer)[kNumberTextMax]);
 
 // Parses a whole text in C notation ("-1.5e3"); nullopt unless the text is a
 // finite number with nothing around it (no blanks, no "nan" or "inf").

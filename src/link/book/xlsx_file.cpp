@@ -3,6 +3,8 @@
 // the content types and relationships when parts are added or dropped) are
 // written anew.
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -10,6 +12,7 @@
 
 #include "link/book/book_file.h"
 #include "link/book/cell_format.h"
+#include "link/book/sheet_xml.h"
 #include "link/book/xml_util.h"
 #include "link/book/zip_archive.h"
 
@@ -71,18 +74,49 @@ std::string ShortType(const std::string& type) {
 
 class XlsxFile;
 
-// One worksheet: its part's DOM and an index of its rows and cells.
+// One cell as a sheet keeps it: numbers, shared-string references and empty
+// (styled) cells as a few bytes; any other cell (formulas, inline or rich
+// text, booleans, errors, further attributes or children) as the XML element
+// it was, kept as it is until it is written to.
+enum class CellKind : std::uint8_t {
+  Empty,       // no value
+  Number,      // Number, written as FormatNumber writes it
+  NumberText,  // a number whose text differs from FormatNumber's: Length bytes at Index of the sheet's text pool
+  Shared,      // shared string number Index
+  Node,        // the element Index of the sheet's kept elements
+};
+
+struct CellRecord {
+  std::int32_t Column = 0;
+  std::int32_t Style = -1;  // index into the cell formats; -1 when the cell names none
+  CellKind Kind = CellKind::Empty;
+  bool NumberType = false;  // the number was written with an explicit t="n"
+  std::uint32_t Length = 0;
+  union {
+    double Number;
+    std::uint64_t Index = 0;
+  };
+};
+
+struct RowRecord {
+  std::vector<CellRecord> Cells;  // by column
+  std::string Attributes;         // the row's attributes but r, as written (" spans=\"1:4\" ht=\"15\"")
+  std::string Extras;             // child elements other than cells (extLst), as written
+};
+
+// One worksheet: the part's text around <sheetData>, kept as it was, and
+// the rows and cells, which are written anew when the sheet is saved.
 class XlsxSheet final : public BookSheet {
  public:
   XlsxSheet(XlsxFile& file, std::string name, std::string part, std::shared_ptr<BookState> state)
       : BookSheet(std::move(state)), file_(file), name_(std::move(name)), part_(std::move(part)) {}
 
-  void Load(const std::string& xml, std::uint64_t& cellBudget);
+  void Load(std::string xml, std::uint64_t& cellBudget);
   std::string Name() const override { return name_; }
-  int LastRow() const override { return rows_.empty() ? 0 : rows_.rbegin()->first; }
+  int LastRow() const override { return lastRow_; }
   int LastColumn(int row) const override {
-    auto it = rows_.find(row);
-    return it == rows_.end() || it->second.Cells.empty() ? 0 : it->second.Cells.back().Column;
+    const RowRecord* r = RowAt(row);
+    return r == nullptr || r->Cells.empty() ? 0 : r->Cells.back().Column;
   }
   Rgb FontColor(int row, int column) const override;
   const std::string& Part() const { return part_; }
@@ -97,35 +131,51 @@ class XlsxSheet final : public BookSheet {
   void Color(int row, int firstColumn, int lastColumn, Rgb color) override;
 
  private:
-  struct Cell {
-    int Column;
-    pugi::xml_node Node;
-  };
-  struct Row {
-    pugi::xml_node Node;
-    std::vector<Cell> Cells;  // by column
-  };
   std::string Where(int row, int column) const {
     return "cell " + CellReference(row, column) + " of sheet \"" + name_ + "\"";
   }
-  const Cell* Find(int row, int column) const;
-  // The row's entry, or null; remembers the last row asked for (the reader
-  // and the driver work row by row).
-  Row* RowAt(int row) const;
-  pugi::xml_node Obtain(int row, int column);
+  std::string What() const;  // "\"Data.xlsx\": sheet \"Notes\"", for messages
+  // Reading: false when the text holds forms the forward reader leaves to
+  // the full parser; LinkError for cells and rows that are wrong as such.
+  bool Scan(std::string_view xml, std::uint64_t& cellBudget);
+  bool ScanRow(std::string_view xml, const StartTag& tag, std::size_t& pos, int& lastRow, std::uint64_t& cellBudget);
+  // The end of the cell at `at`, or nullopt.
+  std::optional<std::size_t> ScanCell(std::string_view xml, std::size_t at, const StartTag& tag, int rowNumber,
+                                      int& lastColumn, RowRecord& row);
+  std::optional<pugi::xml_node> KeepElement(std::string_view xml, std::size_t begin, std::size_t end);
+  std::string Normalized(const std::string& xml) const;
+  void Reset();
+  void CheckCellOnLoad(int row, int column, pugi::xml_node cell) const;
+  void CheckNumber(int row, int column, std::string_view text, CellRecord& cell);
+
+  const RowRecord* RowAt(int row) const;
+  RowRecord& ObtainRow(int row);
+  const CellRecord* Find(int row, int column) const;
+  CellRecord& Obtain(int row, int column);
+  pugi::xml_node NodeOf(const CellRecord& cell) const { return nodes_[cell.Index]; }
+  int StyleOf(const CellRecord& cell) const;
   void ReleaseValue(int row, int column, pugi::xml_node cell);
   pugi::xml_node ValueElement(pugi::xml_node cell);
-  void CheckCellOnLoad(int row, int column, pugi::xml_node cell) const;
+  void AppendCell(std::string& out, int row, const CellRecord& cell) const;
+  std::string Dimension() const;
 
   XlsxFile& file_;
   std::string name_, part_;
-  pugi::xml_document doc_;
-  pugi::xml_node sheetData_;
-  std::string prefix_;
-  std::map<int, Row> rows_;
-  mutable int cachedRow_ = 0;
-  mutable Row* cached_ = nullptr;
   bool dirty_ = false;
+  // The part: head_ (with the <dimension> at dimension_), then the
+  // <sheetData> element, then tail_.
+  std::string head_, tail_;
+  std::size_t dimensionBegin_ = std::string::npos, dimensionEnd_ = std::string::npos;
+  std::string dataName_, dataAttributes_, dataExtras_;
+  std::string prefix_, rowName_, cellName_, valueName_;
+  // Rows in any order, and their position by row number (-1: none).
+  std::vector<RowRecord> rows_;
+  std::vector<std::int32_t> slot_;
+  int lastRow_ = 0;
+  std::string numberText_;
+  pugi::xml_document kept_;
+  pugi::xml_node keptRoot_;
+  std::vector<pugi::xml_node> nodes_;
 };
 
 class XlsxFile final : public BookFile {
@@ -548,73 +598,359 @@ void XlsxSheet::CheckCellOnLoad(int row, int column, pugi::xml_node cell) const 
   }
 }
 
-void XlsxSheet::Load(const std::string& xml, std::uint64_t& cellBudget) {
-  const std::string what = "\"" + file_.DisplayName() + "\": sheet \"" + name_ + "\"";
-  ParseXml(doc_, xml, what);
-  const pugi::xml_node root = doc_.document_element();
-  if (LocalName(root.name()) != "worksheet") throw LinkError(kFileError, what + " is not a worksheet part");
-  sheetData_ = ChildElement(root, "sheetData");
-  if (!sheetData_) throw LinkError(kFileError, what + " has no cell data");
-  prefix_ = PrefixOf(sheetData_);
+// A number cell's value: kept as a double when FormatNumber gives its text
+// back, else with its text (so that an untouched cell is written as it was).
+void XlsxSheet::CheckNumber(int row, int column, std::string_view text, CellRecord& cell) {
+  const auto value = ParseNumber(text);
+  if (!value)
+    throw LinkError(kFileError, "\"" + file_.DisplayName() + "\": " + Where(row, column) + " holds \"" +
+                                    std::string(text.substr(0, 40)) + "\", which is not a finite number");
+  char buffer[kNumberTextMax];
+  if (std::string_view(buffer, FormatNumberInto(*value, buffer)) == text) {
+    cell.Kind = CellKind::Number;
+    cell.Number = *value;
+  } else {
+    cell.Kind = CellKind::NumberText;
+    cell.Index = numberText_.size();
+    cell.Length = static_cast<std::uint32_t>(text.size());
+    numberText_.append(text);
+  }
+}
+
+std::string XlsxSheet::What() const { return "\"" + file_.DisplayName() + "\": sheet \"" + name_ + "\""; }
+
+void XlsxSheet::Reset() {
+  head_.clear();
+  tail_.clear();
+  dataExtras_.clear();
+  dimensionBegin_ = dimensionEnd_ = std::string::npos;
+  rows_.clear();
+  slot_.clear();
+  lastRow_ = 0;
+  numberText_.clear();
+  kept_.reset();
+  nodes_.clear();
+}
+
+void XlsxSheet::Load(std::string xml, std::uint64_t& cellBudget) {
+  const std::uint64_t budget = cellBudget;
+  if (Scan(xml, cellBudget)) return;
+  // Forms the forward reader leaves alone (another encoding, entity
+  // references in cells, text or CDATA between rows...): the full parser
+  // reads the part, or says what is wrong with it, and its output is read.
+  Reset();
+  cellBudget = budget;
+  xml = Normalized(xml);
+  if (!Scan(xml, cellBudget)) throw LinkError(kFileError, What() + ": its cell data has a form that cannot be read");
+}
+
+std::string XlsxSheet::Normalized(const std::string& xml) const {
+  pugi::xml_document doc;
+  ParseXml(doc, xml, What());
+  const pugi::xml_node root = doc.document_element();
+  if (LocalName(root.name()) != "worksheet") throw LinkError(kFileError, What() + " is not a worksheet part");
+  if (!ChildElement(root, "sheetData")) throw LinkError(kFileError, What() + " has no cell data");
+  const pugi::xml_node declaration = doc.first_child();
+  if (declaration.type() == pugi::node_declaration && declaration.attribute("encoding"))
+    declaration.attribute("encoding").set_value("UTF-8");  // as it is written
+  return SerializeXml(doc);
+}
+
+std::optional<pugi::xml_node> XlsxSheet::KeepElement(std::string_view xml, std::size_t begin, std::size_t end) {
+  if (!keptRoot_) keptRoot_ = kept_.append_child("kept");
+  const pugi::xml_node last = keptRoot_.last_child();
+  const pugi::xml_parse_result parsed =
+      keptRoot_.append_buffer(xml.data() + begin, end - begin, pugi::parse_full | pugi::parse_ws_pcdata,
+                              pugi::encoding_utf8);
+  const pugi::xml_node node = last ? last.next_sibling() : keptRoot_.first_child();
+  if (!parsed || !node || node.next_sibling() || node.type() != pugi::node_element) return std::nullopt;
+  return node;
+}
+
+bool XlsxSheet::Scan(std::string_view xml, std::uint64_t& cellBudget) {
+  const auto layout = LocateSheetData(xml);
+  if (!layout) return false;
+  const StartTag& data = layout->DataTag;
+  dataName_ = data.Name;
+  dataAttributes_ = data.Attributes;
+  prefix_ = dataName_.substr(0, dataName_.size() - std::string_view("sheetData").size());
+  rowName_ = prefix_ + "row";
+  cellName_ = prefix_ + "c";
+  valueName_ = prefix_ + "v";
+  std::size_t pos = data.End;
   int lastRow = 0;
-  for (pugi::xml_node r = sheetData_.first_child(); r; r = r.next_sibling()) {
-    if (r.type() != pugi::node_element || LocalName(r.name()) != "row") continue;
-    int rowNumber = lastRow + 1;
-    if (pugi::xml_attribute ra = r.attribute("r")) {
-      const auto n = ParseNumber(ra.value());
-      rowNumber = n && *n >= 1 && *n <= kMaxRows && *n == static_cast<int>(*n) ? static_cast<int>(*n) : 0;
+  while (!data.Empty) {
+    const auto at = SkipMisc(xml, pos);
+    if (!at) return false;
+    if (xml.compare(*at, 2, "</") == 0) {
+      if (xml.compare(*at + 2, dataName_.size(), dataName_) != 0) return false;
+      pos = xml.find('>', *at);
+      if (pos == std::string_view::npos) return false;
+      ++pos;
+      break;
     }
-    if (rowNumber <= lastRow || rowNumber > kMaxRows)
-      throw LinkError(kFileError, what + ": row numbers are invalid or out of order after row " +
-                                      std::to_string(lastRow));
-    lastRow = rowNumber;
-    Row& row = rows_[rowNumber];
-    row.Node = r;
-    int lastColumn = 0;
-    for (pugi::xml_node c = r.first_child(); c; c = c.next_sibling()) {
-      if (c.type() != pugi::node_element || LocalName(c.name()) != "c") continue;
-      int column = lastColumn + 1;
-      if (pugi::xml_attribute ref = c.attribute("r")) {
-        const auto address = ParseCellReference(ref.value());
-        if (!address || address->Row != rowNumber)
-          throw LinkError(kFileError, what + ": cell reference \"" + std::string(ref.value()).substr(0, 20) +
-                                          "\" is invalid in row " + std::to_string(rowNumber));
-        column = address->Column;
-      }
-      if (column <= lastColumn || column > kMaxColumns)
-        throw LinkError(kFileError, what + ": cells out of order in row " + std::to_string(rowNumber));
-      lastColumn = column;
+    const auto tag = ReadStartTag(xml, *at);
+    if (!tag) return false;
+    if (tag->Name == rowName_) {
+      pos = *at;
+      if (!ScanRow(xml, *tag, pos, lastRow, cellBudget)) return false;
+    } else {  // not a row: kept as written
+      if (LocalName(std::string(tag->Name).c_str()) == "row") return false;
+      const auto end = SkipElement(xml, *at);
+      if (!end || !KeepElement(xml, *at, *end)) return false;
+      dataExtras_.append(xml.substr(*at, *end - *at));
+      pos = *end;
+    }
+  }
+  // The rest of the part must be well-formed XML on its own.
+  std::string rest(xml.substr(0, layout->DataBegin));
+  rest.append("<").append(dataName_).append(dataAttributes_).append("/>").append(xml.substr(pos));
+  pugi::xml_document doc;
+  ParseXml(doc, rest, What());
+  head_.assign(xml.substr(0, layout->DataBegin));
+  tail_.assign(xml.substr(pos));
+  dimensionBegin_ = layout->DimensionBegin;
+  dimensionEnd_ = layout->DimensionEnd;
+  return true;
+}
+
+bool XlsxSheet::ScanRow(std::string_view xml, const StartTag& tag, std::size_t& pos, int& lastRow,
+                        std::uint64_t& cellBudget) {
+  RowRecord row;
+  int rowNumber = lastRow + 1;
+  std::string_view attributes = tag.Attributes;
+  Attribute attribute;
+  for (;;) {
+    const auto more = NextAttribute(attributes, attribute);
+    if (!more) return false;
+    if (!*more) break;
+    if (HasBadReference(attribute.Value)) return false;
+    if (attribute.Name == "r") {
+      if (attribute.Value.find('&') != std::string_view::npos) return false;
+      const auto n = ParseNumber(attribute.Value);
+      rowNumber = n && *n >= 1 && *n <= kMaxRows && *n == static_cast<int>(*n) ? static_cast<int>(*n) : 0;
+    } else {
+      const char quote = attribute.Value.data()[-1];
+      row.Attributes.append(" ").append(attribute.Name).append("=");
+      row.Attributes.append(1, quote).append(attribute.Value).append(1, quote);
+    }
+  }
+  if (rowNumber <= lastRow || rowNumber > kMaxRows)
+    throw LinkError(kFileError, What() + ": row numbers are invalid or out of order after row " + std::to_string(lastRow));
+  lastRow = rowNumber;
+  pos = tag.End;
+  int lastColumn = 0;
+  while (!tag.Empty) {
+    const auto at = SkipMisc(xml, pos);
+    if (!at) return false;
+    if (xml.compare(*at, 2, "</") == 0) {
+      if (xml.compare(*at + 2, rowName_.size(), rowName_) != 0) return false;
+      pos = *at + 2 + rowName_.size();
+      while (pos < xml.size() && (xml[pos] == ' ' || xml[pos] == '\t' || xml[pos] == '\r' || xml[pos] == '\n')) ++pos;
+      if (pos >= xml.size() || xml[pos] != '>') return false;
+      ++pos;
+      break;
+    }
+    const auto child = ReadStartTag(xml, *at);
+    if (!child) return false;
+    std::optional<std::size_t> end;
+    if (child->Name == cellName_) {
       if (cellBudget == 0)
         throw LinkError(kFileError, "\"" + file_.DisplayName() + "\" has too many cells (more than " +
                                         std::to_string(file_.limits_.MaxCells) + ")");
       --cellBudget;
-      CheckCellOnLoad(rowNumber, column, c);
-      row.Cells.push_back(Cell{column, c});
+      end = ScanCell(xml, *at, *child, rowNumber, lastColumn, row);
+      if (!end) return false;
+    } else {  // not a cell (extLst): kept as written, after the cells
+      end = SkipElement(xml, *at);
+      if (!end || LocalName(std::string(child->Name).c_str()) == "c" || !KeepElement(xml, *at, *end)) return false;
+      row.Extras.append(xml.substr(*at, *end - *at));
+    }
+    pos = *end;
+  }
+  if (static_cast<std::size_t>(rowNumber) >= slot_.size()) slot_.resize(static_cast<std::size_t>(rowNumber) + 1, -1);
+  slot_[static_cast<std::size_t>(rowNumber)] = static_cast<std::int32_t>(rows_.size());
+  rows_.push_back(std::move(row));
+  lastRow_ = rowNumber;
+  return true;
+}
+
+std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t at, const StartTag& tag,
+                                               int rowNumber, int& lastColumn, RowRecord& row) {
+  CellRecord cell;
+  std::optional<std::string_view> reference;
+  std::string_view type;
+  bool compact = true;
+  std::string_view attributes = tag.Attributes;
+  Attribute attribute;
+  for (;;) {
+    const auto more = NextAttribute(attributes, attribute);
+    if (!more) return std::nullopt;
+    if (!*more) break;
+    if (attribute.Value.find('&') != std::string_view::npos) {
+      compact = false;
+    } else if (attribute.Name == "r") {
+      reference = attribute.Value;
+    } else if (attribute.Name == "t") {
+      type = attribute.Value;
+    } else if (attribute.Name == "s" && !attribute.Value.empty() && attribute.Value.size() < 10 &&
+               attribute.Value.find_first_not_of("0123456789") == std::string_view::npos) {
+      cell.Style = std::stoi(std::string(attribute.Value));
+    } else {
+      compact = false;
     }
   }
+  // The value: nothing, <v/>, or <v>text</v>.
+  std::string_view value;
+  bool hasValue = false;
+  std::size_t end = tag.End;
+  if (compact && !tag.Empty) {
+    const auto close = [&](std::size_t p, const std::string& name) {
+      return xml.compare(p, 2, "</") == 0 && xml.compare(p + 2, name.size(), name) == 0 &&
+             p + 2 + name.size() < xml.size() && xml[p + 2 + name.size()] == '>';
+    };
+    std::size_t p = tag.End;
+    if (!close(p, cellName_)) {
+      const auto v = ReadStartTag(xml, p);
+      if (!v || v->Name != valueName_) {
+        compact = false;
+      } else {
+        hasValue = true;
+        p = v->End;
+        if (!v->Empty) {
+          const std::size_t lt = xml.find('<', p);
+          value = xml.substr(p, lt - p);
+          p = lt;
+          if (lt == std::string_view::npos || value.find('&') != std::string_view::npos || !close(p, valueName_))
+            compact = false;
+          else
+            p += 3 + valueName_.size();
+        }
+        if (compact && !close(p, cellName_)) compact = false;
+      }
+    }
+    end = p + 3 + cellName_.size();
+  }
+  if (type != "" && type != "n" && (type != "s" || !hasValue)) compact = false;
+
+  pugi::xml_node node;
+  if (!compact) {
+    const auto past = SkipElement(xml, at);
+    const auto kept = past ? KeepElement(xml, at, *past) : std::nullopt;
+    if (!kept) return std::nullopt;
+    end = *past;
+    node = *kept;
+    reference.reset();
+    if (const pugi::xml_attribute r = node.attribute("r")) reference = r.value();
+  }
+  int column = lastColumn + 1;
+  if (reference) {
+    const auto address = ParseCellReference(*reference);
+    if (!address || address->Row != rowNumber)
+      throw LinkError(kFileError, What() + ": cell reference \"" + std::string(reference->substr(0, 20)) +
+                                      "\" is invalid in row " + std::to_string(rowNumber));
+    column = address->Column;
+  }
+  if (column <= lastColumn || column > kMaxColumns)
+    throw LinkError(kFileError, What() + ": cells out of order in row " + std::to_string(rowNumber));
+  lastColumn = column;
+  cell.Column = column;
+  if (!compact) {
+    CheckCellOnLoad(rowNumber, column, node);
+    cell.Kind = CellKind::Node;
+    cell.Index = nodes_.size();
+    nodes_.push_back(node);
+  } else if (!hasValue || (value.empty() && type != "s")) {
+    cell.Kind = CellKind::Empty;
+  } else if (type == "s") {
+    const auto index = ParseNumber(value);
+    if (!index || *index < 0 || *index != static_cast<double>(static_cast<std::size_t>(*index)) ||
+        static_cast<std::size_t>(*index) >= file_.SharedStringCount())
+      throw LinkError(kFileError, "\"" + file_.DisplayName() + "\": " + Where(rowNumber, column) +
+                                      " refers to a shared string that does not exist");
+    cell.Kind = CellKind::Shared;
+    cell.Index = static_cast<std::uint64_t>(*index);
+  } else {
+    CheckNumber(rowNumber, column, value, cell);
+    cell.NumberType = type == "n";
+  }
+  row.Cells.push_back(cell);
+  return end;
 }
 
-XlsxSheet::Row* XlsxSheet::RowAt(int row) const {
-  if (cached_ && cachedRow_ == row) return cached_;
-  auto r = rows_.find(row);
-  if (r == rows_.end()) return nullptr;
-  cachedRow_ = row;
-  cached_ = const_cast<Row*>(&r->second);
-  return cached_;
+const RowRecord* XlsxSheet::RowAt(int row) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= slot_.size() || slot_[static_cast<std::size_t>(row)] < 0)
+    return nullptr;
+  return &rows_[static_cast<std::size_t>(slot_[static_cast<std::size_t>(row)])];
 }
 
-const XlsxSheet::Cell* XlsxSheet::Find(int row, int column) const {
-  const Row* r = RowAt(row);
+RowRecord& XlsxSheet::ObtainRow(int row) {
+  if (const RowRecord* found = RowAt(row)) return const_cast<RowRecord&>(*found);
+  if (static_cast<std::size_t>(row) >= slot_.size()) slot_.resize(static_cast<std::size_t>(row) + 1, -1);
+  slot_[static_cast<std::size_t>(row)] = static_cast<std::int32_t>(rows_.size());
+  lastRow_ = std::max(lastRow_, row);
+  return rows_.emplace_back();
+}
+
+const CellRecord* XlsxSheet::Find(int row, int column) const {
+  const RowRecord* r = RowAt(row);
   if (!r) return nullptr;
   const auto& cells = r->Cells;
-  auto c = std::lower_bound(cells.begin(), cells.end(), column, [](const Cell& a, int col) { return a.Column < col; });
+  auto c = std::lower_bound(cells.begin(), cells.end(), column,
+                            [](const CellRecord& a, int col) { return a.Column < col; });
   return c != cells.end() && c->Column == column ? &*c : nullptr;
 }
 
+CellRecord& XlsxSheet::Obtain(int row, int column) {
+  dirty_ = true;
+  RowRecord& entry = ObtainRow(row);
+  auto& cells = entry.Cells;
+  auto c = cells.end();
+  if (!cells.empty() && cells.back().Column >= column) {
+    c = std::lower_bound(cells.begin(), cells.end(), column,
+                         [](const CellRecord& a, int col) { return a.Column < col; });
+    if (c->Column == column) return *c;
+  }
+  // A new cell may invalidate the row's "spans" hint: it goes.
+  if (entry.Attributes.find("spans") != std::string::npos) {
+    std::string kept;
+    std::string_view attributes = entry.Attributes;
+    Attribute attribute;
+    while (NextAttribute(attributes, attribute).value_or(false))
+      if (attribute.Name != "spans") {
+        const char quote = attribute.Value.data()[-1];
+        kept.append(" ").append(attribute.Name).append("=");
+        kept.append(1, quote).append(attribute.Value).append(1, quote);
+      }
+    entry.Attributes = std::move(kept);
+  }
+  CellRecord cell;
+  cell.Column = column;
+  return *cells.insert(c, cell);
+}
+
+int XlsxSheet::StyleOf(const CellRecord& cell) const {
+  if (cell.Kind == CellKind::Node) return NodeOf(cell).attribute("s").as_int(0);
+  return cell.Style < 0 ? 0 : cell.Style;
+}
+
 std::string XlsxSheet::Text(int row, int column) const {
-  const Cell* cell = Find(row, column);
+  const CellRecord* cell = Find(row, column);
   if (!cell) return "";
-  const pugi::xml_node node = cell->Node;
+  switch (cell->Kind) {
+    case CellKind::Empty:
+      return "";
+    case CellKind::Number:
+      return NumberText(cell->Number, State().DecimalSeparator);
+    case CellKind::NumberText:
+      return NumberText(*ParseNumber(std::string_view(numberText_).substr(cell->Index, cell->Length)),
+                        State().DecimalSeparator);
+    case CellKind::Shared:
+      return file_.SharedString(cell->Index);
+    case CellKind::Node:
+      break;
+  }
+  const pugi::xml_node node = NodeOf(*cell);
   const std::string_view type = node.attribute("t").value();
   if (type == "inlineStr") return StringItemText(ChildElement(node, "is"));
   const pugi::xml_node v = ChildElement(node, "v");
@@ -627,33 +963,7 @@ std::string XlsxSheet::Text(int row, int column) const {
   return text;  // str (formula text), e (error value), d (date text)
 }
 
-pugi::xml_node XlsxSheet::Obtain(int row, int column) {
-  dirty_ = true;
-  Row* found = RowAt(row);
-  if (!found) {
-    auto next = rows_.upper_bound(row);
-    const std::string name = prefix_ + "row";
-    pugi::xml_node node = next != rows_.end() ? sheetData_.insert_child_before(name.c_str(), next->second.Node)
-                                              : sheetData_.append_child(name.c_str());
-    node.append_attribute("r") = row;
-    found = &rows_.emplace(row, Row{node, {}}).first->second;
-    cachedRow_ = row;
-    cached_ = found;
-  }
-  Row& entry = *found;
-  auto c = std::lower_bound(entry.Cells.begin(), entry.Cells.end(), column,
-                            [](const Cell& a, int col) { return a.Column < col; });
-  if (c != entry.Cells.end() && c->Column == column) return c->Node;
-  entry.Node.remove_attribute("spans");  // a hint that a new cell may invalidate
-  const std::string name = prefix_ + "c";
-  pugi::xml_node before = c != entry.Cells.end() ? c->Node : ChildElement(entry.Node, "extLst");
-  pugi::xml_node node = before ? entry.Node.insert_child_before(name.c_str(), before) : entry.Node.append_child(name.c_str());
-  node.append_attribute("r") = CellReference(row, column).c_str();
-  entry.Cells.insert(c, Cell{column, node});
-  return node;
-}
-
-// Removes a cell's value, formula and type, keeping its style.
+// Removes a kept cell's value, formula and type, keeping its style.
 void XlsxSheet::ReleaseValue(int row, int column, pugi::xml_node cell) {
   if (pugi::xml_node f = ChildElement(cell, "f")) {
     const std::string_view kind = f.attribute("t").value();
@@ -673,87 +983,211 @@ void XlsxSheet::ReleaseValue(int row, int column, pugi::xml_node cell) {
 
 pugi::xml_node XlsxSheet::ValueElement(pugi::xml_node cell) {
   if (pugi::xml_node v = ChildElement(cell, "v")) return v;
-  const std::string name = prefix_ + "v";
   pugi::xml_node before = ChildElement(cell, "extLst");
-  return before ? cell.insert_child_before(name.c_str(), before) : cell.append_child(name.c_str());
+  return before ? cell.insert_child_before(valueName_.c_str(), before) : cell.append_child(valueName_.c_str());
 }
 
 void XlsxSheet::PutNumber(int row, int column, double value) {
-  pugi::xml_node cell = Obtain(row, column);
-  ReleaseValue(row, column, cell);
-  ValueElement(cell).text().set(FormatNumber(value).c_str());
+  CellRecord& cell = Obtain(row, column);
+  if (cell.Kind == CellKind::Node) {
+    pugi::xml_node node = NodeOf(cell);
+    ReleaseValue(row, column, node);
+    ValueElement(node).text().set(FormatNumber(value).c_str());
+    return;
+  }
+  cell.Kind = CellKind::Number;
+  cell.NumberType = false;
+  cell.Number = value;
 }
 
 void XlsxSheet::PutText(int row, int column, const std::string& text) {
-  pugi::xml_node cell = Obtain(row, column);
-  ReleaseValue(row, column, cell);
-  if (text.empty()) {
-    if (pugi::xml_node v = ChildElement(cell, "v")) cell.remove_child(v);
+  CellRecord& cell = Obtain(row, column);
+  const std::size_t index = text.empty() ? 0 : file_.AddSharedString(text);
+  if (cell.Kind == CellKind::Node) {
+    pugi::xml_node node = NodeOf(cell);
+    ReleaseValue(row, column, node);
+    if (text.empty()) {
+      if (pugi::xml_node v = ChildElement(node, "v")) node.remove_child(v);
+      return;
+    }
+    node.append_attribute("t") = "s";
+    ValueElement(node).text().set(static_cast<unsigned long long>(index));
     return;
   }
-  const std::size_t index = file_.AddSharedString(text);
-  cell.append_attribute("t") = "s";
-  ValueElement(cell).text().set(static_cast<unsigned long long>(index));
+  cell.Kind = text.empty() ? CellKind::Empty : CellKind::Shared;
+  cell.NumberType = false;
+  cell.Index = index;
 }
 
 void XlsxSheet::Clear(int row, int firstColumn, int lastColumn) {
-  Row* r = RowAt(row);
-  if (!r) return;
-  auto& cells = r->Cells;
+  const RowRecord* found = RowAt(row);
+  if (!found) return;
+  auto& cells = const_cast<RowRecord*>(found)->Cells;
   for (auto c = cells.begin(); c != cells.end();) {
     if (c->Column < firstColumn || c->Column > lastColumn) {
       ++c;
       continue;
     }
     dirty_ = true;
-    ReleaseValue(row, c->Column, c->Node);
-    if (pugi::xml_node v = ChildElement(c->Node, "v")) c->Node.remove_child(v);
-    if (!c->Node.attribute("s") && !c->Node.first_child()) {
-      r->Node.remove_child(c->Node);
-      c = cells.erase(c);
+    bool drop = false;
+    if (c->Kind == CellKind::Node) {
+      pugi::xml_node node = NodeOf(*c);
+      ReleaseValue(row, c->Column, node);
+      if (pugi::xml_node v = ChildElement(node, "v")) node.remove_child(v);
+      drop = !node.attribute("s") && !node.first_child();
+      if (drop) keptRoot_.remove_child(node);
     } else {
-      ++c;
+      c->Kind = CellKind::Empty;
+      c->NumberType = false;
+      drop = c->Style < 0;
     }
+    c = drop ? cells.erase(c) : c + 1;
   }
 }
 
 void XlsxSheet::Color(int row, int firstColumn, int lastColumn, Rgb color) {
   for (int column = firstColumn; column <= lastColumn; ++column) {
-    const Cell* existing = Find(row, column);
-    const int style = existing ? existing->Node.attribute("s").as_int(0) : 0;
+    const CellRecord* existing = Find(row, column);
+    const int style = existing ? StyleOf(*existing) : 0;
     const int colored = file_.ColoredStyle(style, color);
     if (colored == style && existing) continue;
-    pugi::xml_node cell = Obtain(row, column);
-    (cell.attribute("s") ? cell.attribute("s") : cell.append_attribute("s")).set_value(colored);
+    CellRecord& cell = Obtain(row, column);
+    if (cell.Kind == CellKind::Node) {
+      pugi::xml_node node = NodeOf(cell);
+      (node.attribute("s") ? node.attribute("s") : node.append_attribute("s")).set_value(colored);
+    } else {
+      cell.Style = colored;
+    }
   }
 }
 
 Rgb XlsxSheet::FontColor(int row, int column) const {
-  const Cell* cell = Find(row, column);
-  return cell ? file_.StyleFontColor(cell->Node.attribute("s").as_int(0)) : 0;
+  const CellRecord* cell = Find(row, column);
+  return cell ? file_.StyleFontColor(StyleOf(*cell)) : 0;
+}
+
+namespace {
+
+struct AppendWriter : pugi::xml_writer {
+  explicit AppendWriter(std::string& out) : Out(out) {}
+  void write(const void* data, std::size_t size) override { Out.append(static_cast<const char*>(data), size); }
+  std::string& Out;
+};
+
+void AppendInteger(std::string& out, std::uint64_t value) {
+  char digits[24];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
+}
+
+}  // namespace
+
+void XlsxSheet::AppendCell(std::string& out, int row, const CellRecord& cell) const {
+  if (cell.Kind == CellKind::Node) {
+    AppendWriter writer(out);
+    NodeOf(cell).print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    return;
+  }
+  out += '<';
+  out += cellName_;
+  out += " r=\"";
+  AppendCellReference(out, row, cell.Column);
+  out += '"';
+  if (cell.Style >= 0) {
+    out += " s=\"";
+    AppendInteger(out, static_cast<std::uint64_t>(cell.Style));
+    out += '"';
+  }
+  if (cell.Kind == CellKind::Empty) {
+    out += "/>";
+    return;
+  }
+  if (cell.Kind == CellKind::Shared)
+    out += " t=\"s\"";
+  else if (cell.NumberType)
+    out += " t=\"n\"";
+  out += "><";
+  out += valueName_;
+  out += '>';
+  if (cell.Kind == CellKind::Number) {
+    char buffer[kNumberTextMax];
+    out.append(buffer, FormatNumberInto(cell.Number, buffer));
+  } else if (cell.Kind == CellKind::NumberText) {
+    out.append(numberText_, cell.Index, cell.Length);
+  } else {
+    AppendInteger(out, cell.Index);
+  }
+  out += "</";
+  out += valueName_;
+  out += "></";
+  out += cellName_;
+  out += '>';
+}
+
+// The used range ("A1:L32770"), as the <dimension> element gives it.
+std::string XlsxSheet::Dimension() const {
+  int firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
+  for (std::size_t number = 1; number < slot_.size(); ++number) {
+    if (slot_[number] < 0) continue;
+    const auto& cells = rows_[static_cast<std::size_t>(slot_[number])].Cells;
+    if (cells.empty()) continue;
+    firstColumn = firstColumn == 0 ? cells.front().Column : std::min(firstColumn, cells.front().Column);
+    lastColumn = std::max(lastColumn, cells.back().Column);
+    if (firstRow == 0) firstRow = static_cast<int>(number);
+    lastRow = static_cast<int>(number);
+  }
+  return firstRow == 0 ? "A1" : CellReference(firstRow, firstColumn) + ":" + CellReference(lastRow, lastColumn);
 }
 
 std::string XlsxSheet::Serialize() {
-  // Keep the used-range hint in step with the cells.
-  pugi::xml_node root = doc_.document_element();
-  if (pugi::xml_node dimension = ChildElement(root, "dimension")) {
-    int firstColumn = 0, lastColumn = 0;
-    for (const auto& [number, row] : rows_)
-      if (!row.Cells.empty()) {
-        firstColumn = firstColumn == 0 ? row.Cells.front().Column : std::min(firstColumn, row.Cells.front().Column);
-        lastColumn = std::max(lastColumn, row.Cells.back().Column);
-      }
-    int firstRow = 0, lastRow = 0;
-    for (const auto& [number, row] : rows_)
-      if (!row.Cells.empty()) {
-        if (firstRow == 0) firstRow = number;
-        lastRow = number;
-      }
-    const std::string ref = firstRow == 0 ? "A1"
-                            : CellReference(firstRow, firstColumn) + ":" + CellReference(lastRow, lastColumn);
-    (dimension.attribute("ref") ? dimension.attribute("ref") : dimension.append_attribute("ref")).set_value(ref.c_str());
+  std::size_t cellCount = 0;
+  for (const auto& row : rows_) cellCount += row.Cells.size();
+  std::string out;
+  out.reserve(head_.size() + tail_.size() + dataExtras_.size() + rows_.size() * 32 + cellCount * 56 + 256);
+  if (dimensionBegin_ != std::string::npos) {  // the used-range hint, kept in step with the cells
+    out.append(head_, 0, dimensionBegin_);
+    pugi::xml_document doc;
+    doc.load_buffer(head_.data() + dimensionBegin_, dimensionEnd_ - dimensionBegin_,
+                    pugi::parse_full | pugi::parse_ws_pcdata, pugi::encoding_utf8);
+    pugi::xml_node dimension = doc.document_element();
+    (dimension.attribute("ref") ? dimension.attribute("ref") : dimension.append_attribute("ref"))
+        .set_value(Dimension().c_str());
+    AppendWriter writer(out);
+    dimension.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    out.append(head_, dimensionEnd_);
+  } else {
+    out += head_;
   }
-  return SerializeXml(doc_);
+  out.append("<").append(dataName_).append(dataAttributes_);
+  if (rows_.empty() && dataExtras_.empty()) {
+    out += "/>";
+  } else {
+    out += '>';
+    for (std::size_t number = 1; number < slot_.size(); ++number) {
+      if (slot_[number] < 0) continue;
+      const RowRecord& row = rows_[static_cast<std::size_t>(slot_[number])];
+      out += '<';
+      out += rowName_;
+      out += " r=\"";
+      AppendInteger(out, number);
+      out += '"';
+      out += row.Attributes;
+      if (row.Cells.empty() && row.Extras.empty()) {
+        out += "/>";
+        continue;
+      }
+      out += '>';
+      for (const CellRecord& cell : row.Cells) AppendCell(out, static_cast<int>(number), cell);
+      out += row.Extras;
+      out += "</";
+      out += rowName_;
+      out += '>';
+    }
+    out += dataExtras_;
+    out.append("</").append(dataName_).append(">");
+  }
+  out += tail_;
+  return out;
 }
 
 }  // namespace
