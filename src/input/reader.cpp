@@ -1,15 +1,12 @@
 #include "input/reader.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <memory>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
+#include "input/row_blocks.h"
 #include "nacl/halite.h"
 
 namespace tersolv::input {
@@ -277,71 +274,22 @@ std::int16_t WorksheetReader::AcceptRow(link::Worksheet& sheet, int kind, const 
 
 std::int16_t WorksheetReader::AcceptRows(link::Worksheet& sheet, int kind, std::vector<PendingRow>& rows) {
   constexpr std::size_t kBlock = 256;  // rows a thread takes at a time
-  const std::size_t blocks = (rows.size() + kBlock - 1) / kBlock;
-  unsigned threads = Threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : Threads;
-  threads = static_cast<unsigned>(std::min<std::size_t>(threads, blocks));
-  const auto finished = std::make_unique<std::atomic<bool>[]>(blocks);
-  std::atomic<std::size_t> nextBlock{0};
-  std::atomic<std::size_t> firstFailure{rows.size()};  // rows after it need no density
-  // Evaluates the densities of the next block; false when none is left.
-  auto computeBlock = [&](water::WaterModel& water) {
-    const std::size_t block = nextBlock.fetch_add(1);
-    const std::size_t first = block * kBlock;
-    if (first >= rows.size() || first > firstFailure.load()) return false;
-    const std::size_t last = std::min(rows.size(), first + kBlock);
-    for (std::size_t i = first; i < last; ++i) {
-      PendingRow& row = rows[i];
-      try {
-        row.Rho = water.WaterDensity(row.T, row.P, water::kLiquidPhase);
-      } catch (const std::exception&) {
-        row.Fault = std::current_exception();
-      }
-      if (row.Fault || !(row.Rho >= kMinDensity)) {
-        std::size_t seen = firstFailure.load();
-        while (i < seen && !firstFailure.compare_exchange_weak(seen, i)) {
-        }
-        break;
-      }
-    }
-    finished[block].store(true, std::memory_order_release);
-    return true;
-  };
-  std::vector<water::WaterModel> models(threads > 1 ? threads - 1 : 0);
-  std::vector<std::thread> pool;
-  for (auto& model : models) {
-    try {
-      pool.emplace_back([&] {
-        while (computeBlock(model)) {
-        }
-      });
-    } catch (const std::system_error&) {
-      break;  // no more threads: the ones running take the rest
-    }
-  }
-  // This thread evaluates blocks too and, between them, accepts the rows of
-  // the finished blocks in sheet order, so that the writing overlaps the
-  // evaluation. The first failing row ends it all.
-  std::size_t accepted = 0;  // blocks whose rows are accepted
-  auto acceptFinished = [&](bool all) -> std::int16_t {
-    for (; accepted < blocks; ++accepted) {
-      if (!all && !finished[accepted].load(std::memory_order_acquire)) return 0;
-      const std::size_t last = std::min(rows.size(), (accepted + 1) * kBlock);
-      for (std::size_t i = accepted * kBlock; i < last; ++i)
-        if (const std::int16_t status = AcceptRow(sheet, kind, rows[i])) return status;
-    }
-    return 0;
-  };
+  const unsigned threads = BlockThreads(Threads, rows.size(), kBlock);
+  std::vector<water::WaterModel> extra(threads - 1);  // thread 0 uses the reader's model
   std::int16_t status = 0;
-  try {
-    while (status == 0 && computeBlock(water_)) status = acceptFinished(false);
-  } catch (...) {
-    nextBlock.store(blocks);  // the workers stop after their current block
-    for (std::thread& t : pool) t.join();
-    throw;
-  }
-  nextBlock.store(blocks);
-  for (std::thread& t : pool) t.join();
-  return status != 0 ? status : acceptFinished(true);
+  RunRowBlocks(
+      rows.size(), kBlock, threads,
+      [&](unsigned thread, std::size_t i) {
+        PendingRow& row = rows[i];
+        try {
+          row.Rho = (thread == 0 ? water_ : extra[thread - 1]).WaterDensity(row.T, row.P, water::kLiquidPhase);
+        } catch (...) {
+          row.Fault = std::current_exception();
+        }
+        return !row.Fault && row.Rho >= kMinDensity;
+      },
+      [&](std::size_t i) { return (status = AcceptRow(sheet, kind, rows[i])) == 0; });
+  return status;
 }
 
 std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> DataSheet, bool ExtendedRange) {
