@@ -3,6 +3,8 @@
 // 2, m(NaCl) 0 to 6 mol/kg), as .csv and as .xlsx. Wall time of the whole
 // command (start, read, calculate, save) per iteration, and the peak memory
 // of the process as the counter PeakRSS_MB. Goal: at most 1.5 s and 300 MB.
+// Also the same .xlsx file calculated a second time (the results already in
+// place), which a user who runs a sheet again has.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -13,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -88,38 +91,58 @@ std::string Input(bool csv) {
   return path;
 }
 
+// `tersolv calc FILE`: wall time in seconds and peak resident memory in kB;
+// nullopt when it fails.
+std::optional<std::pair<double, long>> RunCalc(const std::string& file) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::execl(TERSOLV_EXE, "tersolv", "calc", file.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  const auto end = std::chrono::steady_clock::now();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return std::make_pair(std::chrono::duration<double>(end - start).count(), usage.ru_maxrss);
+}
+
+// The .xlsx input once calculated: what a user has who runs the sheet again.
+std::string CalculatedInput() {
+  const std::string path = (Folder() / "calculated.xlsx").string();
+  if (!std::filesystem::exists(path)) {
+    std::filesystem::copy_file(Input(false), path);
+    if (!RunCalc(path)) std::filesystem::remove(path);
+  }
+  return path;
+}
+
+// csv:1 the .csv file; csv:0 the .xlsx file; csv:2 the .xlsx file that
+// already holds the results of an earlier run.
 void CalcCommand(benchmark::State& state) {
-  const bool csv = state.range(0) == 1;
-  const std::string input = Input(csv);
+  const bool csv = state.range(0) == 1, again = state.range(0) == 2;
+  const std::string input = again ? CalculatedInput() : Input(csv);
   const std::string work = (Folder() / (csv ? "Ternary system.csv" : "work.xlsx")).string();
   long peakKb = 0;
   for (auto _ : state) {
     std::filesystem::copy_file(input, work, std::filesystem::copy_options::overwrite_existing);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, STDOUT_FILENO);
-      ::execl(TERSOLV_EXE, "tersolv", "calc", work.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    const auto end = std::chrono::steady_clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    const auto run = RunCalc(work);
+    if (!run) {
       state.SkipWithError("tersolv calc failed");
       break;
     }
-    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-    peakKb = std::max(peakKb, usage.ru_maxrss);
+    state.SetIterationTime(run->first);
+    peakKb = std::max(peakKb, run->second);
   }
   state.counters["PeakRSS_MB"] = static_cast<double>(peakKb) / 1024.0;
   state.counters["Points"] = kPoints;
-  state.SetLabel(csv ? "Ternary system.csv" : "work.xlsx");
+  state.SetLabel(csv ? "Ternary system.csv" : again ? "work.xlsx, calculated before" : "work.xlsx");
 }
 
-BENCHMARK(CalcCommand)->Arg(1)->Arg(0)->ArgName("csv")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(CalcCommand)->Arg(1)->Arg(0)->Arg(2)->ArgName("csv")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
@@ -130,7 +153,7 @@ namespace {
 // cells, 8 results and a colour mark on every tenth row), then save.
 void BookTraffic(benchmark::State& state) {
   const bool csv = state.range(0) == 1;
-  const std::string input = Input(csv);
+  const std::string input = state.range(0) == 2 ? CalculatedInput() : Input(csv);
   const std::string work = (Folder() / (csv ? "traffic.csv" : "traffic.xlsx")).string();
   double open = 0, edit = 0, save = 0;
   for (auto _ : state) {
@@ -166,6 +189,6 @@ void BookTraffic(benchmark::State& state) {
   state.counters["Save_s"] = benchmark::Counter(save, benchmark::Counter::kAvgIterations);
 }
 
-BENCHMARK(BookTraffic)->Arg(1)->Arg(0)->ArgName("csv")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BookTraffic)->Arg(1)->Arg(0)->Arg(2)->ArgName("csv")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -118,12 +118,12 @@ std::optional<std::size_t> SkipElement(std::string_view text, std::size_t pos) {
   }
 }
 
-std::optional<std::size_t> SkipMisc(std::string_view text, std::size_t pos) {
+std::optional<std::size_t> SkipMisc(std::string_view text, std::size_t pos, bool skipText) {
   for (;;) {
-    while (pos < text.size() && IsBlank(text[pos])) ++pos;
+    while (pos < text.size() && (IsBlank(text[pos]) || (skipText && text[pos] != '<'))) ++pos;
     if (pos >= text.size() || text[pos] != '<') return std::nullopt;
     const std::size_t past = PastSpecial(text, pos);
-    if (past == 0 || StartsWith(text, pos, "<![CDATA[")) return pos;
+    if (past == 0 || (!skipText && StartsWith(text, pos, "<![CDATA["))) return pos;
     if (past == std::string_view::npos) return std::nullopt;
     pos = past;
   }
@@ -131,7 +131,7 @@ std::optional<std::size_t> SkipMisc(std::string_view text, std::size_t pos) {
 
 std::optional<SheetLayout> LocateSheetData(std::string_view xml) {
   std::size_t p = StartsWith(xml, 0, "\xEF\xBB\xBF") ? 3 : 0;
-  auto at = SkipMisc(xml, p);
+  auto at = SkipMisc(xml, p, false);
   if (!at) return std::nullopt;
   const auto root = ReadStartTag(xml, *at);
   if (!root || root->Empty || LocalPart(root->Name) != "worksheet") return std::nullopt;

@@ -37,9 +37,10 @@ std::optional<bool> NextAttribute(std::string_view& attributes, Attribute& out);
 // matched: the caller parses such a span with a full parser).
 std::optional<std::size_t> SkipElement(std::string_view text, std::size_t pos);
 
-// Skips blanks, comments and processing instructions from `pos`; the offset
-// of the next '<' of an element or end tag. nullopt on other text or at the end.
-std::optional<std::size_t> SkipMisc(std::string_view text, std::size_t pos);
+// Skips blanks, comments and processing instructions from `pos` (and with
+// `skipText` any text and CDATA); the offset of the next '<' of an element
+// or end tag. nullopt on other text or at the end.
+std::optional<std::size_t> SkipMisc(std::string_view text, std::size_t pos, bool skipText = true);
 
 // Where the pieces of a worksheet part lie: the <dimension> element (its
 // span, or npos), and the <sheetData> start tag and content.

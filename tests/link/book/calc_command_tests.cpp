@@ -204,6 +204,8 @@ std::vector<Hostile> HostileFiles() {
       {"document.xlsx", EditPackage(good, {{"_rels/.rels", otherDocument}}), 5, "holds no workbook part"},
       {"bad-workbook-xml.xlsx", EditPackage(good, {{"xl/workbook.xml", "<workbook><sheets>"}}), 5, "not well-formed XML"},
       {"bad-sheet-xml.xlsx", WithSheet("<worksheet><sheetData><row r=\"1\"><c></row>"), 5, "not well-formed XML"},
+      {"bad-cell-xml.xlsx", WithRow4("<c r=\"A4\"><v>1</x></c>"), 5, "not well-formed XML"},
+      {"bad-tail-xml.xlsx", WithSheet(SheetXml("") + "<cols>"), 5, "not well-formed XML"},
       {"missing-sheet.xlsx", EditPackage(good, {{"xl/worksheets/sheet1.xml", "\x01"}}), 5, "is missing"},
       {"no-sheet-data.xlsx", WithSheet("<worksheet/>"), 5, "has no cell data"},
       {"entities.xlsx", WithSheet(entities), 5, "document type"},

@@ -200,5 +200,100 @@ TEST(XlsxVariants, EditsAFileLibreOfficeWrote) {
   EXPECT_EQ(BookApplication::FontColor(*app.ActiveSheet(), 5, 12), RgbColor(255, 0, 255));
 }
 
+// The cells of a sheet as the backend writes them back: what it was not
+// asked to change stays as it was written (number texts, formulas, rich
+// text, unknown attributes, row attributes, extLst), next to rewritten cells.
+TEST(XlsxCells, KeptCellsAndRowsAreWrittenBackAsTheyWere) {
+  TempFolder dir;
+  const std::string path = dir / "Kept.xlsx";
+  WriteNewWorkbookFile(path, {testing::PointSheet({})});
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                           "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                           "<dimension ref=\"A1:E3\"/><sheetData>\n";
+  const std::string tail = "</sheetData><pageMargins left=\"0.7\"/></worksheet>";
+  const std::string row2 = "<row r=\"2\" spans=\"1:1\" ht=\"15\"><c r=\"A2\" s=\"1\"/></row>";
+  WriteFile(path, EditPackage(ReadFile(path), {{"xl/worksheets/sheet1.xml",
+      head + "<row r=\"1\" spans=\"1:5\" ht='20' customHeight=\"1\"><c r=\"A1\" s=\"0\" t=\"n\"><v>1.50</v></c>"
+             "<c r=\"B1\"><f>A1*2</f><v>3</v></c><c r=\"C1\" t=\"inlineStr\"><is><r><t>ri</t></r><r><t>ch</t></r></is></c>"
+             "<c r=\"D1\" foo=\"bar\"><v>2</v></c><c r=\"E1\"><v>1&#48;</v></c></row>\n  " + row2 +
+             "<!-- a note --><row r=\"3\" spans=\"2:2\"><c r=\"B3\" t=\"s\"><v>0</v></c><extLst><ext uri=\"x\"/></extLst></row>" +
+             tail}}));
+  EditAndSave(path, [](Worksheet& sheet) {
+    const char* texts[] = {"1.5", "3", "rich", "2", "10"};
+    for (int c = 1; c <= 5; ++c) EXPECT_EQ(sheet.CellText(1, c), texts[c - 1]) << c;
+    EXPECT_EQ(sheet.CellText(3, 2), "Title");
+    sheet.WriteNumber(1, 6, 0.25);  // new cells: the rows' spans go
+    sheet.WriteNumber(3, 1, 2.0);
+  });
+  const std::string xml = PartOf(path, "xl/worksheets/sheet1.xml");
+  EXPECT_EQ(xml, head.substr(0, head.find("A1:E3")) + "A1:F3\"/><sheetData>" +
+                     "<row r=\"1\" ht='20' customHeight=\"1\"><c r=\"A1\" s=\"0\" t=\"n\"><v>1.50</v></c>"
+                     "<c r=\"B1\"><f>A1*2</f><v>3</v></c><c r=\"C1\" t=\"inlineStr\"><is><r><t>ri</t></r><r><t>ch</t>"
+                     "</r></is></c><c r=\"D1\" foo=\"bar\"><v>2</v></c><c r=\"E1\"><v>10</v></c>"
+                     "<c r=\"F1\"><v>0.25</v></c></row>" + row2 +
+                     "<row r=\"3\"><c r=\"A3\"><v>2</v></c><c r=\"B3\" t=\"s\"><v>0</v></c><extLst><ext uri=\"x\"/>"
+                     "</extLst></row>" + tail);
+}
+
+// A run over a sheet that already holds results rewrites the same cells:
+// cells and rows created in any order come out in order, and a second
+// identical run gives the same part.
+TEST_F(XlsxTest, RunningTwiceGivesTheSameSheet) {
+  const auto run = [&] {
+    EditAndSave(path_, [](Worksheet& sheet) {
+      for (int row : {9, 7, 5, 4})
+        for (int column = 12; column >= 5; --column) {
+          sheet.ClearContents(row, column, column);
+          sheet.SetFontColor(row, column, column, 0);
+          sheet.WriteNumber(row, column, row + column / 100.0);
+        }
+      sheet.SetFontColor(5, 5, 12, RgbColor(255, 0, 0));
+      sheet.WriteText(7, 5, "not found");
+    });
+    return PartOf(path_, "xl/worksheets/sheet2.xml");
+  };
+  const std::string first = run();
+  EXPECT_EQ(run(), first);
+  EXPECT_LT(first.find("r=\"E4\""), first.find("r=\"L4\""));
+  EXPECT_LT(first.find("r=\"L4\""), first.find("<c r=\"N4\"><f>A4*2</f></c>"));
+  EXPECT_LT(first.find("<row r=\"5\""), first.find("<row r=\"7\""));
+  EXPECT_LT(first.find("<row r=\"7\""), first.find("<row r=\"9\""));
+  EXPECT_NE(first.find("<dimension ref=\"A1:N9\"/>"), std::string::npos);
+  BookApplication app;
+  app.OpenWorkbook(path_, false);
+  auto sheet = app.ActiveSheet();
+  EXPECT_EQ(sheet->CellText(9, 12), "9.12");
+  EXPECT_EQ(sheet->CellText(7, 5), "not found");
+  EXPECT_EQ(sheet->CellText(5, 1), "100");
+  EXPECT_EQ(BookApplication::FontColor(*sheet, 5, 8), RgbColor(255, 0, 0));
+  EXPECT_EQ(BookApplication::FontColor(*sheet, 4, 8), 0u);
+}
+
+// Forms a forward reading leaves to the full XML parser: a UTF-16 part,
+// references in attributes, text between rows. Read alike, written as UTF-8.
+TEST(XlsxCells, UnusualXmlFormsAreReadByTheFullParser) {
+  TempFolder dir;
+  const std::string path = dir / "Odd.xlsx";
+  WriteNewWorkbookFile(path, {testing::PointSheet({})});
+  const std::string sheet = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><worksheet "
+                            "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+                            "<row r=\"&#50;\"><c r=\"A2\"><v>2.5</v></c></row> <![CDATA[]]>"
+                            "<row r=\"4\" ht=\"a&amp;b\"><c r=\"B4\"><v>4</v></c></row></sheetData></worksheet>";
+  std::string utf16 = "\xFF\xFE";
+  for (char c : sheet) utf16 += std::string{c, '\0'};
+  for (const std::string& part : {utf16, sheet}) {
+    WriteFile(path, EditPackage(ReadFile(path), {{"xl/worksheets/sheet1.xml", part}}));
+    EditAndSave(path, [](Worksheet& s) {
+      EXPECT_EQ(s.CellText(2, 1), "2.5");
+      EXPECT_EQ(s.CellText(4, 2), "4");
+      s.WriteNumber(4, 3, 5.0);
+    });
+    const std::string xml = PartOf(path, "xl/worksheets/sheet1.xml");
+    EXPECT_NE(xml.find("encoding=\"UTF-8\""), std::string::npos);
+    EXPECT_NE(xml.find("<row r=\"4\" ht=\"a&amp;b\"><c r=\"B4\"><v>4</v></c><c r=\"C4\"><v>5</v></c></row>"),
+              std::string::npos) << xml;
+  }
+}
+
 }  // namespace
 }  // namespace tersolv::link::book
