@@ -49,6 +49,10 @@ void WriteRow(link::Worksheet& sheet, int row, const PointOutcome& out) {
 
 PointOutcome ComputePoint(PointCalculator& calculator, const input::PointList& points, std::size_t i) {
   const bool ternary = points.SheetKind == 2;
+  if (i < points.PointSaturation.size() && points.PointSaturation[i].Psat > 0) {
+    const input::PointList::Saturation& s = points.PointSaturation[i];
+    calculator.Water().RememberSaturation(points.PointT[i], s.Psat, s.RhoVapour, s.RhoLiquid);
+  }
   return calculator.Compute(points.SheetKind, points.PointT[i], points.PointP[i], points.PointRho[i],
                             ternary ? points.PointMH2S[i] : 0.0, ternary ? points.PointMNaCl[i] : 0.0);
 }

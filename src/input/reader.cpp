@@ -190,6 +190,7 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
   Points.PointT.assign(1, 0.0);
   Points.PointP.assign(1, 0.0);
   Points.PointRho.assign(1, 0.0);
+  Points.PointSaturation.assign(1, {});
   if (kind == 2) {
     Points.PointMH2S.assign(1, 0.0);
     Points.PointMNaCl.assign(1, 0.0);
@@ -257,6 +258,7 @@ std::int16_t WorksheetReader::AcceptRow(link::Worksheet& sheet, int kind, const 
   Points.PointT.push_back(r.T);
   Points.PointP.push_back(r.P);
   Points.PointRho.push_back(r.Rho);
+  Points.PointSaturation.push_back(r.Saturation);
   if (kind == 2) {
     Points.PointMH2S.push_back(r.Molality[0]);
     Points.PointMNaCl.push_back(r.Molality[1]);
@@ -282,7 +284,12 @@ std::int16_t WorksheetReader::AcceptRows(link::Worksheet& sheet, int kind, std::
       [&](unsigned thread, std::size_t i) {
         PendingRow& row = rows[i];
         try {
-          row.Rho = (thread == 0 ? water_ : extra[thread - 1]).WaterDensity(row.T, row.P, water::kLiquidPhase);
+          water::WaterModel& water = thread == 0 ? water_ : extra[thread - 1];
+          row.Rho = water.WaterDensity(row.T, row.P, water::kLiquidPhase);
+          if (row.T < water::kCriticalTemperature) {  // evaluated on the way: remembered, so nearly free
+            PointList::Saturation& s = row.Saturation;
+            s.Psat = std::max(0.0, water.SaturationPressure(row.T, s.RhoVapour, s.RhoLiquid));
+          }
         } catch (...) {
           row.Fault = std::current_exception();
         }

@@ -31,6 +31,12 @@ struct PointList {
   std::int16_t SheetKind = 0;  // 0 unrecognised, 1 "Components", 2 "Ternary system"
   std::int16_t PointCount = 0;
   std::vector<double> PointT{0.0}, PointP{0.0}, PointRho{0.0}, PointMH2S{0.0}, PointMNaCl{0.0};
+  // The saturation state at each point's temperature as the density check
+  // evaluated it (Psat 0 where it did not), so that it is not evaluated again.
+  struct Saturation {
+    double Psat = 0, RhoVapour = 0, RhoLiquid = 0;
+  };
+  std::vector<Saturation> PointSaturation{Saturation{}};
 };
 
 class WorksheetReader {
@@ -71,6 +77,7 @@ class WorksheetReader {
     int Row = 0, EndColumn = 0;  // EndColumn: the cursor's column after the row
     double T = 0, P = 0, Rho = 0;
     double Molality[2] = {0, 0};
+    PointList::Saturation Saturation;
     std::int16_t Status = 0;  // a rejected molality, reported after the density check
     std::exception_ptr Fault;  // the density evaluation failed
   };

@@ -320,12 +320,15 @@ double WaterModel::SaturationPressure(double T, double& RhoVapour, double& RhoLi
     p = next;
   }
   fp.Check(p);
-  if (saturationMemoOn_) {
-    saturationMemo_[saturationMemoNext_] = {T, p, RhoVapour, RhoLiquid};
-    saturationMemoNext_ = (saturationMemoNext_ + 1) % kSaturationMemoSize;
-    if (saturationMemoUsed_ < kSaturationMemoSize) ++saturationMemoUsed_;
-  }
+  RememberSaturation(T, p, RhoVapour, RhoLiquid);
   return p;
+}
+
+void WaterModel::RememberSaturation(double T, double Psat, double RhoVapour, double RhoLiquid) {
+  if (!saturationMemoOn_) return;
+  saturationMemo_[saturationMemoNext_] = {T, Psat, RhoVapour, RhoLiquid};
+  saturationMemoNext_ = (saturationMemoNext_ + 1) % kSaturationMemoSize;
+  if (saturationMemoUsed_ < kSaturationMemoSize) ++saturationMemoUsed_;
 }
 
 void WaterModel::SetSaturationMemo(bool enabled) {

@@ -113,6 +113,10 @@ class WaterModel {
   // it on, repeated calls at one temperature return the remembered result,
   // bit for bit what a fresh evaluation gives.
   void SetSaturationMemo(bool enabled);
+  // Puts into the memo a result of SaturationPressure at T that another model
+  // evaluated (models of one build agree bit for bit), so that this one need
+  // not evaluate it again. Ignored with the memo off.
+  void RememberSaturation(double T, double Psat, double RhoVapour, double RhoLiquid);
 
  private:
   struct SaturationEntry {

@@ -73,6 +73,7 @@ TEST_F(ReaderTest, AGoodSheetIsWrittenBackAndItsResultsCleared) {
     EXPECT_NEAR(Number(sheet, 3 + i++, 2), r.bar / 10, 1e-6);
   }
   EXPECT_NEAR(reader.Points.PointRho[1], 1.001467, 1e-6);  // IAPWS-95 at 25 C, 10 MPa
+  EXPECT_NEAR(reader.Points.PointSaturation[1].Psat, kSat25, 1e-6);  // kept for the driver
   EXPECT_EQ(sheet->CellText(6, 2), "0.1");
   for (int c = 3; c <= 10; ++c) EXPECT_TRUE(Empty(sheet, 5, c));
   EXPECT_EQ(std::tuple(frontend.Captions.front(), frontend.Caption(), frontend.LastMessage()),

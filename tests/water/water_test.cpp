@@ -260,6 +260,17 @@ TEST(WaterModel, TwoModelsOnTwoThreadsAgreeWithOne) {
   run(expected);
   { std::jthread ta([&] { run(a); }), tb([&] { run(b); }); }  // joined at the end of the block
   EXPECT_TRUE(a == expected && b == expected);
+
+  // A saturation state handed from one model to another is used as it is, and
+  // only with the memo on.
+  WaterModel from, to, off;
+  double rv = 0, rl = 0;
+  const double psat = from.SaturationPressure(450.0, rv, rl);
+  to.RememberSaturation(450.0, 2 * psat, rv, rl);  // a marked value shows that it is used
+  off.SetSaturationMemo(false);
+  off.RememberSaturation(450.0, 2 * psat, rv, rl);
+  EXPECT_EQ(to.SaturationPressure(450.0, rv, rl), 2 * psat);
+  EXPECT_EQ(off.SaturationPressure(450.0, rv, rl), psat);
 }
 
 }  // namespace
