@@ -111,7 +111,7 @@ class XlsxSheet final : public BookSheet {
   XlsxSheet(XlsxFile& file, std::string name, std::string part, std::shared_ptr<BookState> state)
       : BookSheet(std::move(state)), file_(file), name_(std::move(name)), part_(std::move(part)) {}
 
-  void Load(std::string xml, std::uint64_t& cellBudget);
+  void Load(ZipArchive& zip, std::uint64_t& cellBudget);
   std::string Name() const override { return name_; }
   int LastRow() const override { return lastRow_; }
   int LastColumn(int row) const override {
@@ -135,16 +135,21 @@ class XlsxSheet final : public BookSheet {
     return "cell " + CellReference(row, column) + " of sheet \"" + name_ + "\"";
   }
   std::string What() const;  // "\"Data.xlsx\": sheet \"Notes\"", for messages
-  // Reading: false when the text holds forms the forward reader leaves to
-  // the full parser; LinkError for cells and rows that are wrong as such.
-  bool Scan(std::string_view xml, std::uint64_t& cellBudget);
+  // Reading the part: `text`, and with `entry` the rest of it piece by piece
+  // (a big sheet is never held whole). False when the text holds forms the
+  // forward reader leaves to the full parser; LinkError for cells and rows
+  // that are wrong as such.
+  bool Scan(ZipArchive::Entry* entry, std::string& text, std::uint64_t& cellBudget);
   bool ScanRow(std::string_view xml, const StartTag& tag, std::size_t& pos, int& lastRow, std::uint64_t& cellBudget);
   // The end of the cell at `at`, or nullopt.
   std::optional<std::size_t> ScanCell(std::string_view xml, std::size_t at, const StartTag& tag, int rowNumber,
-                                      int& lastColumn, RowRecord& row);
+                                      int& lastColumn, std::vector<CellRecord>& cells);
   std::optional<pugi::xml_node> KeepElement(std::string_view xml, std::size_t begin, std::size_t end);
   std::string Normalized(const std::string& xml) const;
   void Reset();
+  // Room for the rows the <dimension> announces, as far as a part of
+  // `partSize` bytes can hold them.
+  void ReserveRows(std::uint64_t partSize);
   void CheckCellOnLoad(int row, int column, pugi::xml_node cell) const;
   void CheckNumber(int row, int column, std::string_view text, CellRecord& cell);
 
@@ -171,6 +176,7 @@ class XlsxSheet final : public BookSheet {
   // Rows in any order, and their position by row number (-1: none).
   std::vector<RowRecord> rows_;
   std::vector<std::int32_t> slot_;
+  std::vector<CellRecord> scratch_;  // the cells of the row being read
   int lastRow_ = 0;
   std::string numberText_;
   pugi::xml_document kept_;
@@ -292,7 +298,7 @@ XlsxFile::XlsxFile(std::string bytes, const std::string& displayName, std::share
       throw LinkError(kFileError, notWorkbook + "sheet \"" + entry.Name + "\" has no part");
     if (ShortType(rel->second.Type) == "worksheet") {
       entry.Sheet = std::make_shared<XlsxSheet>(*this, entry.Name, rel->second.Target, state_);
-      entry.Sheet->Load(zip_.Read(rel->second.Target), cellBudget);
+      entry.Sheet->Load(zip_, cellBudget);
     }
     sheets_.push_back(std::move(entry));
   }
@@ -619,6 +625,22 @@ void XlsxSheet::CheckNumber(int row, int column, std::string_view text, CellReco
 
 std::string XlsxSheet::What() const { return "\"" + file_.DisplayName() + "\": sheet \"" + name_ + "\""; }
 
+void XlsxSheet::ReserveRows(std::uint64_t partSize) {
+  if (dimensionBegin_ == std::string::npos) return;
+  const auto tag = ReadStartTag(head_, dimensionBegin_);
+  std::string_view attributes = tag ? tag->Attributes : std::string_view();
+  Attribute attribute;
+  while (NextAttribute(attributes, attribute).value_or(false)) {
+    const auto colon = attribute.Value.find(':');
+    if (attribute.Name != "ref" || colon == std::string_view::npos) continue;
+    if (const auto last = ParseCellReference(attribute.Value.substr(colon + 1))) {
+      const auto rows = std::min<std::uint64_t>(static_cast<std::uint64_t>(last->Row), partSize / 16);
+      rows_.reserve(static_cast<std::size_t>(rows));
+      slot_.reserve(static_cast<std::size_t>(rows) + 1);
+    }
+  }
+}
+
 void XlsxSheet::Reset() {
   head_.clear();
   tail_.clear();
@@ -632,16 +654,21 @@ void XlsxSheet::Reset() {
   nodes_.clear();
 }
 
-void XlsxSheet::Load(std::string xml, std::uint64_t& cellBudget) {
+void XlsxSheet::Load(ZipArchive& zip, std::uint64_t& cellBudget) {
   const std::uint64_t budget = cellBudget;
-  if (Scan(xml, cellBudget)) return;
-  // Forms the forward reader leaves alone (another encoding, entity
-  // references in cells, text or CDATA between rows...): the full parser
-  // reads the part, or says what is wrong with it, and its output is read.
+  {
+    ZipArchive::Entry entry(zip, part_);
+    std::string text;
+    if (Scan(&entry, text, cellBudget)) return;
+  }
+  // Forms the forward reader leaves alone (another encoding, references in
+  // row numbers, malformed XML...): the full parser reads the part, or says
+  // what is wrong with it, and its output is read.
   Reset();
   cellBudget = budget;
-  xml = Normalized(xml);
-  if (!Scan(xml, cellBudget)) throw LinkError(kFileError, What() + ": its cell data has a form that cannot be read");
+  std::string xml = Normalized(zip.Read(part_));
+  if (!Scan(nullptr, xml, cellBudget))
+    throw LinkError(kFileError, What() + ": its cell data has a form that cannot be read");
 }
 
 std::string XlsxSheet::Normalized(const std::string& xml) const {
@@ -667,9 +694,12 @@ std::optional<pugi::xml_node> XlsxSheet::KeepElement(std::string_view xml, std::
   return node;
 }
 
-bool XlsxSheet::Scan(std::string_view xml, std::uint64_t& cellBudget) {
-  const auto layout = LocateSheetData(xml);
-  if (!layout) return false;
+bool XlsxSheet::Scan(ZipArchive::Entry* entry, std::string& text, std::uint64_t& cellBudget) {
+  constexpr std::size_t kPiece = 1u << 19;
+  const auto more = [&] { return entry != nullptr && entry->ReadMore(text, kPiece); };
+  std::optional<SheetLayout> layout;
+  while (!(layout = LocateSheetData(text)))
+    if (!more()) return false;
   const StartTag& data = layout->DataTag;
   dataName_ = data.Name;
   dataAttributes_ = data.Attributes;
@@ -677,46 +707,78 @@ bool XlsxSheet::Scan(std::string_view xml, std::uint64_t& cellBudget) {
   rowName_ = prefix_ + "row";
   cellName_ = prefix_ + "c";
   valueName_ = prefix_ + "v";
+  head_.assign(text, 0, layout->DataBegin);
+  dimensionBegin_ = layout->DimensionBegin;
+  dimensionEnd_ = layout->DimensionEnd;
+  const bool empty = data.Empty;
+  ReserveRows(entry ? entry->Size() : text.size());
   std::size_t pos = data.End;
+  // What has been read goes, and the next piece comes: rows cut off at the
+  // end of a piece are read again once they are whole.
+  const auto refill = [&] {
+    text.erase(0, pos);
+    pos = 0;
+    return more();
+  };
   int lastRow = 0;
-  while (!data.Empty) {
+  while (!empty) {
+    const std::string_view xml = text;
     const auto at = SkipMisc(xml, pos);
-    if (!at) return false;
+    if (!at) {
+      if (refill()) continue;
+      return false;
+    }
     if (xml.compare(*at, 2, "</") == 0) {
+      const std::size_t close = xml.find('>', *at);
+      if (close == std::string_view::npos) {
+        if (refill()) continue;
+        return false;
+      }
       if (xml.compare(*at + 2, dataName_.size(), dataName_) != 0) return false;
-      pos = xml.find('>', *at);
-      if (pos == std::string_view::npos) return false;
-      ++pos;
+      pos = close + 1;
       break;
     }
     const auto tag = ReadStartTag(xml, *at);
-    if (!tag) return false;
-    if (tag->Name == rowName_) {
-      pos = *at;
-      if (!ScanRow(xml, *tag, pos, lastRow, cellBudget)) return false;
-    } else {  // not a row: kept as written
-      if (LocalName(std::string(tag->Name).c_str()) == "row") return false;
-      const auto end = SkipElement(xml, *at);
-      if (!end || !KeepElement(xml, *at, *end)) return false;
-      dataExtras_.append(xml.substr(*at, *end - *at));
+    std::optional<std::size_t> end;
+    if (tag && tag->Name == rowName_) {
+      const std::uint64_t budget = cellBudget;
+      const int last = lastRow;
+      std::size_t past = *at;
+      if (ScanRow(xml, *tag, past, lastRow, cellBudget)) {
+        end = past;
+      } else {
+        cellBudget = budget;
+        lastRow = last;
+      }
+    } else if (tag && LocalName(std::string(tag->Name).c_str()) != "row") {  // not a row: kept as written
+      end = SkipElement(xml, *at);
+      if (end) {
+        if (!KeepElement(xml, *at, *end)) return false;
+        dataExtras_.append(xml.substr(*at, *end - *at));
+      }
+    }
+    if (end) {
       pos = *end;
+    } else if (!refill()) {
+      return false;
     }
   }
+  text.erase(0, pos);
+  while (more()) {
+  }
+  tail_ = std::move(text);
   // The rest of the part must be well-formed XML on its own.
-  std::string rest(xml.substr(0, layout->DataBegin));
-  rest.append("<").append(dataName_).append(dataAttributes_).append("/>").append(xml.substr(pos));
+  std::string rest = head_;
+  rest.append("<").append(dataName_).append(dataAttributes_).append("/>").append(tail_);
   pugi::xml_document doc;
   ParseXml(doc, rest, What());
-  head_.assign(xml.substr(0, layout->DataBegin));
-  tail_.assign(xml.substr(pos));
-  dimensionBegin_ = layout->DimensionBegin;
-  dimensionEnd_ = layout->DimensionEnd;
   return true;
 }
 
 bool XlsxSheet::ScanRow(std::string_view xml, const StartTag& tag, std::size_t& pos, int& lastRow,
                         std::uint64_t& cellBudget) {
   RowRecord row;
+  scratch_.clear();
   int rowNumber = lastRow + 1;
   std::string_view attributes = tag.Attributes;
   Attribute attribute;
@@ -759,7 +821,7 @@ bool XlsxSheet::ScanRow(std::string_view xml, const StartTag& tag, std::size_t& 
         throw LinkError(kFileError, "\"" + file_.DisplayName() + "\" has too many cells (more than " +
                                         std::to_string(file_.limits_.MaxCells) + ")");
       --cellBudget;
-      end = ScanCell(xml, *at, *child, rowNumber, lastColumn, row);
+      end = ScanCell(xml, *at, *child, rowNumber, lastColumn, scratch_);
       if (!end) return false;
     } else {  // not a cell (extLst): kept as written, after the cells
       end = SkipElement(xml, *at);
@@ -770,13 +832,14 @@ bool XlsxSheet::ScanRow(std::string_view xml, const StartTag& tag, std::size_t& 
   }
   if (static_cast<std::size_t>(rowNumber) >= slot_.size()) slot_.resize(static_cast<std::size_t>(rowNumber) + 1, -1);
   slot_[static_cast<std::size_t>(rowNumber)] = static_cast<std::int32_t>(rows_.size());
+  row.Cells.assign(scratch_.begin(), scratch_.end());  // at its size: most rows keep their cells
   rows_.push_back(std::move(row));
   lastRow_ = rowNumber;
   return true;
 }
 
 std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t at, const StartTag& tag,
-                                               int rowNumber, int& lastColumn, RowRecord& row) {
+                                               int rowNumber, int& lastColumn, std::vector<CellRecord>& cells) {
   CellRecord cell;
   std::optional<std::string_view> reference;
   std::string_view type;
@@ -874,7 +937,7 @@ std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t
     CheckNumber(rowNumber, column, value, cell);
     cell.NumberType = type == "n";
   }
-  row.Cells.push_back(cell);
+  cells.push_back(cell);
   return end;
 }
 

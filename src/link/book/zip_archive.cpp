@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "link/link.h"
@@ -78,50 +79,54 @@ ZipArchive::~ZipArchive() {
 
 bool ZipArchive::Has(const std::string& name) const { return index_.count(name) != 0; }
 
-std::string ZipArchive::Read(const std::string& name) {
-  const auto fail = [&](const std::string& why) {
-    throw LinkError(kFileError, "\"" + displayName_ + "\": part " + name + " " + why);
-  };
-  auto it = index_.find(name);
-  if (it == index_.end()) fail("is missing");
+ZipArchive::Entry::Entry(ZipArchive& zip, const std::string& name) : zip_(zip), name_(name) {
+  auto it = zip_.index_.find(name);
+  if (it == zip_.index_.end()) Fail("is missing");
   zip_stat_t st;
-  if (zip_stat_index(archive_, it->second, 0, &st) != 0) fail("cannot be read");
-  const std::uint64_t limit = std::min(limits_.MaxPartBytes, limits_.MaxUnpackedBytes - unpacked_);
-  if ((st.valid & ZIP_STAT_SIZE) && st.size > limit)
-    fail("unpacks to " + std::to_string(st.size) + " bytes, more than the " + std::to_string(limit) +
+  if (zip_stat_index(zip_.archive_, it->second, 0, &st) != 0) Fail("cannot be read");
+  limit_ = std::min(zip_.limits_.MaxPartBytes, zip_.limits_.MaxUnpackedBytes - zip_.unpacked_);
+  size_ = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
+  if (size_ > limit_)
+    Fail("unpacks to " + std::to_string(size_) + " bytes, more than the " + std::to_string(limit_) +
          " allowed (a damaged or hostile file?)");
-  zip_file_t* file = zip_fopen_index(archive_, it->second, 0);
-  if (!file) fail(std::string("cannot be unpacked: ") + zip_strerror(archive_));
+  file_ = zip_fopen_index(zip_.archive_, it->second, 0);
+  if (!file_) Fail(std::string("cannot be unpacked: ") + zip_strerror(zip_.archive_));
+}
+
+ZipArchive::Entry::~Entry() {
+  if (file_) zip_fclose(file_);
+}
+
+void ZipArchive::Entry::Fail(const std::string& why) {
+  throw LinkError(kFileError, "\"" + zip_.displayName_ + "\": part " + name_ + " " + why);
+}
+
+bool ZipArchive::Entry::ReadMore(std::string& out, std::size_t count) {
+  if (!file_) return false;
+  // One byte past the limit shows an entry larger than the directory says.
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, limit_ - done_ + 1));
+  const std::size_t old = out.size();
+  out.resize(old + want);
+  const zip_int64_t n = zip_fread(file_, out.data() + old, want);
+  out.resize(old + static_cast<std::size_t>(std::max<zip_int64_t>(n, 0)));
+  if (n < 0) Fail("is damaged (" + std::string(zip_file_strerror(file_)) + ")");
+  done_ += static_cast<std::uint64_t>(n);
+  zip_.unpacked_ += static_cast<std::uint64_t>(n);
+  if (done_ > limit_)
+    Fail("unpacks to more than the " + std::to_string(limit_) + " bytes allowed (a damaged or hostile file?)");
+  if (n > 0) return true;
+  const int closed = zip_fclose(file_);
+  file_ = nullptr;
+  if (closed != 0) Fail("is damaged (checksum)");
+  return false;
+}
+
+std::string ZipArchive::Read(const std::string& name) {
+  Entry entry(*this, name);
   std::string data;
-  data.resize(static_cast<std::size_t>((st.valid & ZIP_STAT_SIZE) ? st.size : 0));
-  std::size_t done = 0;
-  for (;;) {
-    if (done == data.size()) {
-      // The directory may understate the size: read on, but never past the limit.
-      if (data.size() >= limit) {
-        char probe;
-        const zip_int64_t n = zip_fread(file, &probe, 1);
-        if (n != 0) {
-          zip_fclose(file);
-          fail("unpacks to more than the " + std::to_string(limit) + " bytes allowed (a damaged or hostile file?)");
-        }
-        break;
-      }
-      data.resize(std::min<std::uint64_t>(limit, std::max<std::size_t>(data.size() * 2, 65536)));
-    }
-    const zip_int64_t n = zip_fread(file, data.data() + done, data.size() - done);
-    if (n < 0) {
-      const std::string why = zip_file_strerror(file);
-      zip_fclose(file);
-      fail("is damaged (" + why + ")");
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+  data.reserve(static_cast<std::size_t>(entry.Size()));
+  while (entry.ReadMore(data, std::max<std::size_t>(65536, data.capacity() - data.size()))) {
   }
-  const int closed = zip_fclose(file);
-  if (closed != 0) fail("is damaged (checksum)");
-  data.resize(done);
-  unpacked_ += done;
   return data;
 }
 

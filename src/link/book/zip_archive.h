@@ -3,6 +3,7 @@
 // compressed) and stores replaced or added ones freshly deflated.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -12,6 +13,7 @@
 #include "link/book/book_limits.h"
 
 struct zip;
+struct zip_file;
 
 namespace tersolv::link::book {
 
@@ -28,6 +30,28 @@ class ZipArchive {
   // The unpacked entry; LinkError when missing, damaged or beyond the limits
   // (one entry, and everything read from this archive).
   std::string Read(const std::string& name);
+
+  // One entry read in pieces, within the same limits (a big part need not
+  // be held whole).
+  class Entry {
+   public:
+    Entry(ZipArchive& zip, const std::string& name);
+    ~Entry();
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+    // Appends up to `count` further bytes to `out`; false once the entry has
+    // ended (nothing appended). LinkError as Read.
+    bool ReadMore(std::string& out, std::size_t count);
+    // The unpacked size the directory gives (it may understate it); 0 if none.
+    std::uint64_t Size() const { return size_; }
+
+   private:
+    [[noreturn]] void Fail(const std::string& why);
+    ZipArchive& zip_;
+    std::string name_;
+    ::zip_file* file_ = nullptr;
+    std::uint64_t size_ = 0, limit_ = 0, done_ = 0;
+  };
 
   // A new archive: every entry in the original order, except those in
   // `removed`, with the contents of `replaced` where given; entries of
