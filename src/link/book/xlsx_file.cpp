@@ -121,7 +121,8 @@ class XlsxSheet final : public BookSheet {
   Rgb FontColor(int row, int column) const override;
   const std::string& Part() const { return part_; }
   bool Dirty() const { return dirty_; }
-  std::string Serialize();
+  // The part's text, in pieces (held by the sheet, which must not change meanwhile).
+  ZipArchive::PartWriter Writer() const;
 
  protected:
   std::string Text(int row, int column) const override;
@@ -161,6 +162,8 @@ class XlsxSheet final : public BookSheet {
   int StyleOf(const CellRecord& cell) const;
   void ReleaseValue(int row, int column, pugi::xml_node cell);
   pugi::xml_node ValueElement(pugi::xml_node cell);
+  void AppendHead(std::string& out) const;
+  void AppendRow(std::string& out, std::size_t number) const;
   void AppendCell(std::string& out, int row, const CellRecord& cell) const;
   std::string Dimension() const;
 
@@ -555,11 +558,12 @@ void XlsxFile::DropCalcChain() {
 
 std::string XlsxFile::Serialize() {
   std::map<std::string, std::string> replaced;
+  std::map<std::string, ZipArchive::PartWriter> written;
   std::set<std::string> removed;
   bool anySheet = false;
   for (auto& entry : sheets_)
     if (entry.Sheet && entry.Sheet->Dirty()) {
-      replaced[entry.Sheet->Part()] = entry.Sheet->Serialize();
+      written[entry.Sheet->Part()] = entry.Sheet->Writer();
       anySheet = true;
     }
   if (anySheet) RequestFullCalculation();
@@ -572,7 +576,7 @@ std::string XlsxFile::Serialize() {
   if (contentTypesDirty_) replaced["[Content_Types].xml"] = SerializeXml(contentTypes_);
   if (workbookDirty_) replaced[workbookPart_] = SerializeXml(workbook_);
   if (workbookRelsDirty_) replaced[RelsPathOf(workbookPart_)] = SerializeXml(workbookRels_);
-  return zip_.Write(replaced, removed);
+  return zip_.Write(replaced, removed, written);
 }
 
 // ---------------------------------------------------------------- a sheet
@@ -1202,12 +1206,10 @@ std::string XlsxSheet::Dimension() const {
   return firstRow == 0 ? "A1" : CellReference(firstRow, firstColumn) + ":" + CellReference(lastRow, lastColumn);
 }
 
-std::string XlsxSheet::Serialize() {
-  std::size_t cellCount = 0;
-  for (const auto& row : rows_) cellCount += row.Cells.size();
-  std::string out;
-  out.reserve(head_.size() + tail_.size() + dataExtras_.size() + rows_.size() * 32 + cellCount * 56 + 256);
-  if (dimensionBegin_ != std::string::npos) {  // the used-range hint, kept in step with the cells
+// The part up to the first row: its head, with the used-range hint
+// (<dimension>) kept in step with the cells.
+void XlsxSheet::AppendHead(std::string& out) const {
+  if (dimensionBegin_ != std::string::npos) {
     out.append(head_, 0, dimensionBegin_);
     pugi::xml_document doc;
     doc.load_buffer(head_.data() + dimensionBegin_, dimensionEnd_ - dimensionBegin_,
@@ -1222,35 +1224,44 @@ std::string XlsxSheet::Serialize() {
     out += head_;
   }
   out.append("<").append(dataName_).append(dataAttributes_);
-  if (rows_.empty() && dataExtras_.empty()) {
+  out += rows_.empty() && dataExtras_.empty() ? "/>" : ">";
+}
+
+void XlsxSheet::AppendRow(std::string& out, std::size_t number) const {
+  const RowRecord& row = rows_[static_cast<std::size_t>(slot_[number])];
+  out += '<';
+  out += rowName_;
+  out += " r=\"";
+  AppendInteger(out, number);
+  out += '"';
+  out += row.Attributes;
+  if (row.Cells.empty() && row.Extras.empty()) {
     out += "/>";
-  } else {
-    out += '>';
-    for (std::size_t number = 1; number < slot_.size(); ++number) {
-      if (slot_[number] < 0) continue;
-      const RowRecord& row = rows_[static_cast<std::size_t>(slot_[number])];
-      out += '<';
-      out += rowName_;
-      out += " r=\"";
-      AppendInteger(out, number);
-      out += '"';
-      out += row.Attributes;
-      if (row.Cells.empty() && row.Extras.empty()) {
-        out += "/>";
-        continue;
-      }
-      out += '>';
-      for (const CellRecord& cell : row.Cells) AppendCell(out, static_cast<int>(number), cell);
-      out += row.Extras;
-      out += "</";
-      out += rowName_;
-      out += '>';
-    }
-    out += dataExtras_;
-    out.append("</").append(dataName_).append(">");
+    return;
   }
-  out += tail_;
-  return out;
+  out += '>';
+  for (const CellRecord& cell : row.Cells) AppendCell(out, static_cast<int>(number), cell);
+  out += row.Extras;
+  out += "</";
+  out += rowName_;
+  out += '>';
+}
+
+ZipArchive::PartWriter XlsxSheet::Writer() const {
+  constexpr std::size_t kPiece = 1u << 20;
+  return [this, started = false, number = std::size_t{1}](std::string& out) mutable {
+    if (!started) {
+      AppendHead(out);
+      started = true;
+    }
+    const std::size_t target = out.size() + kPiece;
+    for (; number < slot_.size() && out.size() < target; ++number)
+      if (slot_[number] >= 0) AppendRow(out, number);
+    if (number < slot_.size()) return true;
+    if (!rows_.empty() || !dataExtras_.empty()) out.append(dataExtras_).append("</").append(dataName_).append(">");
+    out += tail_;
+    return false;
+  };
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 #include "link/book/zip_archive.h"
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "link/link.h"
 
@@ -17,6 +23,140 @@ constexpr zip_uint32_t kDeflateLevel = 6;
 constexpr zip_uint32_t kLargeDeflateLevel = 1;
 constexpr std::size_t kLargePart = 1u << 20;
 zip_uint32_t LevelFor(std::size_t size) { return size >= kLargePart ? kLargeDeflateLevel : kDeflateLevel; }
+
+// A part deflated by DeflatePieces: raw deflate data, the CRC-32 and size of the text.
+struct Deflated {
+  std::string Data;
+  std::uint32_t Crc = 0;
+  std::uint64_t Size = 0;
+};
+
+// One deflater, reused for piece after piece.
+class Deflater {
+ public:
+  explicit Deflater(int level) {
+    if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+      throw std::bad_alloc();
+  }
+  ~Deflater() { deflateEnd(&stream_); }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  // `piece` as a run of deflate blocks that continues the text ending in
+  // `dictionary`: flushed to a byte boundary, or the stream's last blocks;
+  // the first `used` bytes of `out`. False when zlib fails.
+  bool Run(std::string_view dictionary, std::string_view piece, bool last, std::vector<Bytef>& out, std::size_t& used) {
+    if (deflateReset(&stream_) != Z_OK) return false;
+    if (!dictionary.empty() &&
+        deflateSetDictionary(&stream_, reinterpret_cast<const Bytef*>(dictionary.data()),
+                             static_cast<uInt>(dictionary.size())) != Z_OK)
+      return false;
+    out.resize(deflateBound(&stream_, static_cast<uLong>(piece.size())) + 64);
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+    stream_.avail_in = static_cast<uInt>(piece.size());
+    stream_.next_out = out.data();
+    stream_.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream_, last ? Z_FINISH : Z_SYNC_FLUSH);
+    if (result != (last ? Z_STREAM_END : Z_OK) || stream_.avail_in != 0 || stream_.avail_out == 0) return false;
+    used = out.size() - stream_.avail_out;
+    return true;
+  }
+
+ private:
+  z_stream stream_{};
+};
+
+// Deflates a written part. Pieces are compressed two at a time, the second
+// on another thread, each with the 32 KB of text before it as dictionary:
+// one deflate stream, about as small as a single pass would give.
+Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
+  constexpr std::size_t kWindow = 32768;
+  Deflated result;
+  std::string piece[2], dictionary, joined;
+  std::vector<Bytef> out[2];
+  std::size_t used[2] = {0, 0};
+  std::unique_ptr<Deflater> deflater[2];
+  bool done = false;
+  while (!done) {
+    piece[0].clear();
+    piece[1].clear();
+    done = !next(piece[0]) || !next(piece[1]);
+    if (!deflater[0]) {  // a part that fits one piece is small: deflated as small parts are
+      const int level = static_cast<int>(LevelFor(done ? piece[0].size() + piece[1].size() : kLargePart));
+      deflater[0] = std::make_unique<Deflater>(level);
+      deflater[1] = std::make_unique<Deflater>(level);
+    }
+    // The text before the second piece, and before the next batch.
+    joined.assign(dictionary).append(piece[0]);
+    const std::string_view before1 = std::string_view(joined).substr(joined.size() - std::min(joined.size(), kWindow));
+    const bool second = !piece[1].empty() || !done;
+    bool ok[2] = {true, true};
+    const auto run = [&](int k) {
+      const std::string_view before = k == 0 ? std::string_view(dictionary) : before1;
+      ok[k] = deflater[k]->Run(before, piece[k], done && (k == 1 || !second), out[k], used[k]);
+    };
+    if (second) {
+      std::thread helper;
+      try {
+        helper = std::thread(run, 1);
+      } catch (const std::system_error&) {
+        run(1);  // no thread to be had: one after the other
+      }
+      run(0);
+      if (helper.joinable()) helper.join();
+    } else {
+      run(0);
+      used[1] = 0;
+    }
+    if (!ok[0] || !ok[1]) throw LinkError(kFileError, "Cannot compress a part of the package");
+    for (int k = 0; k < 2; ++k) {
+      result.Data.append(reinterpret_cast<const char*>(out[k].data()), used[k]);
+      result.Crc = static_cast<std::uint32_t>(
+          crc32(result.Crc, reinterpret_cast<const Bytef*>(piece[k].data()), static_cast<uInt>(piece[k].size())));
+      result.Size += piece[k].size();
+    }
+    joined.append(piece[1]);
+    dictionary.assign(joined, joined.size() - std::min(joined.size(), kWindow));
+  }
+  return result;
+}
+
+// A libzip source that hands over deflated data as it is, with its CRC and
+// sizes, so that libzip stores it without compressing it again.
+zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+  auto& part = *static_cast<std::pair<Deflated, std::size_t>*>(user);
+  switch (command) {
+    case ZIP_SOURCE_OPEN:
+      part.second = 0;
+      return 0;
+    case ZIP_SOURCE_READ: {
+      const std::size_t n = static_cast<std::size_t>(std::min<zip_uint64_t>(length, part.first.Data.size() - part.second));
+      std::memcpy(data, part.first.Data.data() + part.second, n);
+      part.second += n;
+      return static_cast<zip_int64_t>(n);
+    }
+    case ZIP_SOURCE_CLOSE:
+    case ZIP_SOURCE_FREE:
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* st = static_cast<zip_stat_t*>(data);
+      zip_stat_init(st);
+      st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+      st->size = part.first.Size;
+      st->comp_size = part.first.Data.size();
+      st->comp_method = ZIP_CM_DEFLATE;
+      st->crc = part.first.Crc;
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+      return 2 * sizeof(int);  // no error to report: zeroes
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                            ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+      return -1;
+  }
+}
 
 std::string ZipErrorText(zip_error_t* error) {
   const char* text = zip_error_strerror(error);
@@ -130,8 +270,11 @@ std::string ZipArchive::Read(const std::string& name) {
   return data;
 }
 
-std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced,
-                              const std::set<std::string>& removed) {
+std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
+                              const std::map<std::string, PartWriter>& written) {
+  // Written parts deflated first; the sources refer to them until zip_close.
+  std::map<std::string, std::pair<Deflated, std::size_t>> deflated;
+  for (const auto& [name, writer] : written) deflated[name].first = DeflatePieces(writer);
   const auto fail = [&](const std::string& why) {
     throw LinkError(kFileError, "Cannot write the package of \"" + displayName_ + "\": " + why);
   };
@@ -160,10 +303,22 @@ std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced
     }
     zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, LevelFor(data.size()));
   };
+  const auto addDeflated = [&](const std::string& name, std::pair<Deflated, std::size_t>& part) {
+    zip_source_t* source = zip_source_function(out, DeflatedSource, &part);
+    if (!source) abandon(zip_strerror(out));
+    if (zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+      zip_source_free(source);
+      abandon(zip_strerror(out));
+    }
+  };
   for (const std::string& name : names_) {
     if (removed.count(name)) continue;
     if (auto r = replaced.find(name); r != replaced.end()) {
       addBuffer(name, r->second);
+      continue;
+    }
+    if (auto d = deflated.find(name); d != deflated.end()) {
+      addDeflated(name, d->second);
       continue;
     }
     // Whole entry from the original archive: copied without unpacking.
@@ -176,6 +331,8 @@ std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced
   }
   for (const auto& [name, data] : replaced)
     if (!index_.count(name)) addBuffer(name, data);
+  for (auto& [name, part] : deflated)
+    if (!index_.count(name)) addDeflated(name, part);
   if (zip_close(out) != 0) abandon(zip_strerror(out));
 
   std::string bytes;

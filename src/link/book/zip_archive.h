@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -53,10 +54,17 @@ class ZipArchive {
     std::uint64_t size_ = 0, limit_ = 0, done_ = 0;
   };
 
+  // A part produced in pieces: appends its next piece (about a megabyte) to
+  // `out`; false once the part is complete.
+  using PartWriter = std::function<bool(std::string& out)>;
+
   // A new archive: every entry in the original order, except those in
-  // `removed`, with the contents of `replaced` where given; entries of
-  // `replaced` that did not exist are added at the end.
-  std::string Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed);
+  // `removed`, with the contents of `replaced` or `written` where given;
+  // entries of those that did not exist are added at the end. A written
+  // part is never held whole: its pieces are deflated as they come, two at
+  // a time on two threads.
+  std::string Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
+                    const std::map<std::string, PartWriter>& written = {});
 
  private:
   void ReadDirectory();

@@ -269,6 +269,35 @@ TEST_F(XlsxTest, RunningTwiceGivesTheSameSheet) {
   EXPECT_EQ(BookApplication::FontColor(*sheet, 4, 8), 0u);
 }
 
+// A sheet of several megabytes is read and written in pieces: rows cut at
+// the end of a piece, and a part deflated as pieces on two threads, come
+// back whole (libzip checks the CRC of what it unpacks).
+TEST_F(XlsxTest, ABigSheetIsReadAndWrittenInPieces) {
+  constexpr int kRows = 40000;
+  const auto value = [](int row, int column) { return row * 1.0000001 + column / 7.0; };
+  for (int run = 0; run < 2; ++run)
+    EditAndSave(path_, [&](Worksheet& sheet) {
+      for (int row = 10; row < 10 + kRows; ++row) {
+        if (run == 1) {
+          ASSERT_EQ(sheet.CellText(row, 12), NumberText(value(row, 12), '.')) << row;
+        }
+        for (int column = 5; column <= 12; ++column) sheet.WriteNumber(row, column, value(row, column) + run);
+      }
+    });
+  const std::string xml = PartOf(path_, "xl/worksheets/sheet2.xml");
+  EXPECT_GT(xml.size(), 4u << 20);
+  EXPECT_EQ(Count(xml, "<row "), 5u + kRows);
+  EXPECT_NE(xml.find("<row r=\"40009\">"), std::string::npos);
+  EXPECT_TRUE(xml.ends_with("</worksheet>"));
+  BookApplication app;
+  app.OpenWorkbook(path_, false);
+  auto sheet = app.ActiveSheet();
+  for (int row = 10; row < 10 + kRows; row += 997)
+    for (int column = 5; column <= 12; ++column)
+      ASSERT_EQ(sheet->CellText(row, column), NumberText(value(row, column) + 1, '.')) << row << " " << column;
+  EXPECT_EQ(sheet->CellText(4, 1), "25");
+}
+
 // Forms a forward reading leaves to the full XML parser: a UTF-16 part,
 // references in attributes, text between rows. Read alike, written as UTF-8.
 TEST(XlsxCells, UnusualXmlFormsAreReadByTheFullParser) {
