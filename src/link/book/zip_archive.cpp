@@ -24,9 +24,11 @@ constexpr zip_uint32_t kLargeDeflateLevel = 1;
 constexpr std::size_t kLargePart = 1u << 20;
 zip_uint32_t LevelFor(std::size_t size) { return size >= kLargePart ? kLargeDeflateLevel : kDeflateLevel; }
 
-// A part deflated by DeflatePieces: raw deflate data, the CRC-32 and size of the text.
+// A part deflated by DeflatePieces: raw deflate data in pieces, the CRC-32
+// and size of the text.
 struct Deflated {
-  std::string Data;
+  std::vector<std::vector<Bytef>> Pieces;
+  std::uint64_t CompressedSize = 0;
   std::uint32_t Crc = 0;
   std::uint64_t Size = 0;
 };
@@ -110,7 +112,8 @@ Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
     }
     if (!ok[0] || !ok[1]) throw LinkError(kFileError, "Cannot compress a part of the package");
     for (int k = 0; k < 2; ++k) {
-      result.Data.append(reinterpret_cast<const char*>(out[k].data()), used[k]);
+      if (used[k] > 0) result.Pieces.emplace_back(out[k].begin(), out[k].begin() + static_cast<std::ptrdiff_t>(used[k]));
+      result.CompressedSize += used[k];
       result.Crc = static_cast<std::uint32_t>(
           crc32(result.Crc, reinterpret_cast<const Bytef*>(piece[k].data()), static_cast<uInt>(piece[k].size())));
       result.Size += piece[k].size();
@@ -121,18 +124,34 @@ Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
   return result;
 }
 
+// Deflated data being handed to libzip: where it has got to.
+struct DeflatedPart {
+  Deflated Data;
+  std::size_t Piece = 0, Offset = 0;
+};
+
 // A libzip source that hands over deflated data as it is, with its CRC and
 // sizes, so that libzip stores it without compressing it again.
 zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-  auto& part = *static_cast<std::pair<Deflated, std::size_t>*>(user);
+  auto& part = *static_cast<DeflatedPart*>(user);
   switch (command) {
     case ZIP_SOURCE_OPEN:
-      part.second = 0;
+      part.Piece = part.Offset = 0;
       return 0;
     case ZIP_SOURCE_READ: {
-      const std::size_t n = static_cast<std::size_t>(std::min<zip_uint64_t>(length, part.first.Data.size() - part.second));
-      std::memcpy(data, part.first.Data.data() + part.second, n);
-      part.second += n;
+      std::size_t n = 0;
+      auto* to = static_cast<Bytef*>(data);
+      while (n < length && part.Piece < part.Data.Pieces.size()) {
+        const auto& piece = part.Data.Pieces[part.Piece];
+        const std::size_t take = static_cast<std::size_t>(std::min<zip_uint64_t>(length - n, piece.size() - part.Offset));
+        std::memcpy(to + n, piece.data() + part.Offset, take);
+        n += take;
+        part.Offset += take;
+        if (part.Offset == piece.size()) {
+          ++part.Piece;
+          part.Offset = 0;
+        }
+      }
       return static_cast<zip_int64_t>(n);
     }
     case ZIP_SOURCE_CLOSE:
@@ -142,10 +161,10 @@ zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_sour
       auto* st = static_cast<zip_stat_t*>(data);
       zip_stat_init(st);
       st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
-      st->size = part.first.Size;
-      st->comp_size = part.first.Data.size();
+      st->size = part.Data.Size;
+      st->comp_size = part.Data.CompressedSize;
       st->comp_method = ZIP_CM_DEFLATE;
-      st->crc = part.first.Crc;
+      st->crc = part.Data.Crc;
       return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_ERROR:
@@ -154,6 +173,83 @@ zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_sour
       return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
                                             ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
     default:
+      return -1;
+  }
+}
+
+// A new archive as libzip writes it, straight into a string (the reserved
+// room is only touched as it is written).
+struct StringSink {
+  std::string Data;
+  std::size_t Position = 0, ReadPosition = 0;
+  zip_error_t Error{};
+};
+
+zip_int64_t StringSinkSource(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+  auto& sink = *static_cast<StringSink*>(user);
+  switch (command) {
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                            ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+                                            ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE,
+                                            ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_SEEK_WRITE,
+                                            ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE, -1);
+    case ZIP_SOURCE_STAT: {
+      auto* st = static_cast<zip_stat_t*>(data);
+      zip_stat_init(st);
+      st->valid = ZIP_STAT_SIZE;
+      st->size = sink.Data.size();
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_OPEN:
+      sink.ReadPosition = 0;
+      return 0;
+    case ZIP_SOURCE_READ: {
+      const std::size_t n = static_cast<std::size_t>(std::min<zip_uint64_t>(length, sink.Data.size() - sink.ReadPosition));
+      std::memcpy(data, sink.Data.data() + sink.ReadPosition, n);
+      sink.ReadPosition += n;
+      return static_cast<zip_int64_t>(n);
+    }
+    case ZIP_SOURCE_SEEK: {
+      const zip_int64_t to = zip_source_seek_compute_offset(sink.ReadPosition, sink.Data.size(), data, length, &sink.Error);
+      if (to < 0) return -1;
+      sink.ReadPosition = static_cast<std::size_t>(to);
+      return 0;
+    }
+    case ZIP_SOURCE_TELL:
+      return static_cast<zip_int64_t>(sink.ReadPosition);
+    case ZIP_SOURCE_BEGIN_WRITE:
+    case ZIP_SOURCE_ROLLBACK_WRITE:
+    case ZIP_SOURCE_REMOVE:
+      sink.Data.clear();
+      sink.Position = 0;
+      return 0;
+    case ZIP_SOURCE_WRITE: {
+      const auto* from = static_cast<const char*>(data);
+      const std::size_t n = static_cast<std::size_t>(length);
+      const std::size_t overlap = std::min(n, sink.Data.size() - std::min(sink.Position, sink.Data.size()));
+      if (sink.Position > sink.Data.size()) sink.Data.append(sink.Position - sink.Data.size(), '\0');
+      sink.Data.replace(sink.Position, overlap, from, overlap);
+      sink.Data.append(from + overlap, n - overlap);
+      sink.Position += n;
+      return static_cast<zip_int64_t>(n);
+    }
+    case ZIP_SOURCE_SEEK_WRITE: {
+      const zip_int64_t to = zip_source_seek_compute_offset(sink.Position, sink.Data.size(), data, length, &sink.Error);
+      if (to < 0) return -1;
+      sink.Position = static_cast<std::size_t>(to);
+      return 0;
+    }
+    case ZIP_SOURCE_TELL_WRITE:
+      return static_cast<zip_int64_t>(sink.Position);
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&sink.Error, data, length);
+    case ZIP_SOURCE_CLOSE:
+    case ZIP_SOURCE_COMMIT_WRITE:
+    case ZIP_SOURCE_FREE:
+      return 0;
+    default:
+      zip_error_set(&sink.Error, ZIP_ER_OPNOTSUPP, 0);
       return -1;
   }
 }
@@ -273,24 +369,30 @@ std::string ZipArchive::Read(const std::string& name) {
 std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
                               const std::map<std::string, PartWriter>& written) {
   // Written parts deflated first; the sources refer to them until zip_close.
-  std::map<std::string, std::pair<Deflated, std::size_t>> deflated;
-  for (const auto& [name, writer] : written) deflated[name].first = DeflatePieces(writer);
+  std::map<std::string, DeflatedPart> deflated;
+  std::uint64_t estimate = bytes_.size() + 65536;
+  for (const auto& [name, writer] : written) {
+    deflated[name].Data = DeflatePieces(writer);
+    estimate += deflated[name].Data.CompressedSize;
+  }
+  for (const auto& [name, data] : replaced) estimate += data.size();
   const auto fail = [&](const std::string& why) {
     throw LinkError(kFileError, "Cannot write the package of \"" + displayName_ + "\": " + why);
   };
+  StringSink sink;
+  sink.Data.reserve(static_cast<std::size_t>(estimate));
+  zip_error_init(&sink.Error);
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* sink = zip_source_buffer_create(nullptr, 0, 0, &error);
-  if (!sink) fail(ZipErrorText(&error));
-  zip_source_keep(sink);
-  zip_t* out = zip_open_from_source(sink, ZIP_TRUNCATE, &error);
+  zip_source_t* target = zip_source_function_create(StringSinkSource, &sink, &error);
+  if (!target) fail(ZipErrorText(&error));
+  zip_t* out = zip_open_from_source(target, ZIP_TRUNCATE, &error);
   if (!out) {
-    zip_source_free(sink);
+    zip_source_free(target);
     fail(ZipErrorText(&error));
   }
   const auto abandon = [&](const std::string& why) {
     zip_discard(out);
-    zip_source_free(sink);
     fail(why);
   };
   const auto addBuffer = [&](const std::string& name, const std::string& data) {
@@ -303,7 +405,7 @@ std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced
     }
     zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, LevelFor(data.size()));
   };
-  const auto addDeflated = [&](const std::string& name, std::pair<Deflated, std::size_t>& part) {
+  const auto addDeflated = [&](const std::string& name, DeflatedPart& part) {
     zip_source_t* source = zip_source_function(out, DeflatedSource, &part);
     if (!source) abandon(zip_strerror(out));
     if (zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
@@ -334,19 +436,7 @@ std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced
   for (auto& [name, part] : deflated)
     if (!index_.count(name)) addDeflated(name, part);
   if (zip_close(out) != 0) abandon(zip_strerror(out));
-
-  std::string bytes;
-  zip_stat_t st;
-  if (zip_source_stat(sink, &st) != 0 || zip_source_open(sink) != 0) {
-    zip_source_free(sink);
-    fail("cannot read the new package back");
-  }
-  bytes.resize(static_cast<std::size_t>(st.size));
-  const zip_int64_t n = zip_source_read(sink, bytes.data(), bytes.size());
-  zip_source_close(sink);
-  zip_source_free(sink);
-  if (n < 0 || static_cast<std::size_t>(n) != bytes.size()) fail("cannot read the new package back");
-  return bytes;
+  return std::move(sink.Data);
 }
 
 }  // namespace tersolv::link::book
