@@ -991,6 +991,13 @@ CellRecord& XlsxSheet::Obtain(int row, int column) {
       }
     entry.Attributes = std::move(kept);
   }
+  // Rows are read with no room to spare, and a run adds several cells to
+  // each: room for some more at once rather than doubling step by step.
+  if (cells.size() == cells.capacity()) {
+    const auto at = c - cells.begin();
+    cells.reserve(std::max<std::size_t>(cells.size() * 2, cells.size() + 8));
+    c = cells.begin() + at;
+  }
   CellRecord cell;
   cell.Column = column;
   return *cells.insert(c, cell);
