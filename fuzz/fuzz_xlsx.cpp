@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary bytes as an .xlsx workbook. Whatever opens must
-// read, take edits, save, and open again from what it saved.
+// read, take edits, save, and open again from what it saved, with the same
+// cell texts and font colours.
 //
 // Built twice: fuzz_xlsx takes the bytes as the whole package (the zip layer);
 // fuzz_xlsx_parts (TERSOLV_FUZZ_PARTS) takes them as the XML of a package's
@@ -8,6 +9,7 @@
 // the XML handling past the archive's checksums.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "link/book/book_file.h"
@@ -49,6 +51,21 @@ void Exercise(BookFile& file) {
       // refused edits (a shared formula, styles without fonts) are fine
     }
   }
+}
+
+// The texts and font colours of the cells Exercise reads, one line each.
+std::string Snapshot(BookFile& file) {
+  std::string out;
+  for (int i = 0; i < file.SheetCount(); ++i) {
+    auto sheet = file.Sheet(i);
+    if (!sheet) continue;
+    const int lastRow = std::min(sheet->LastRow(), 200);
+    for (int row = 1; row <= lastRow; ++row)
+      for (int column = 1; column <= std::min(sheet->LastColumn(row), 40); ++column)
+        out += std::to_string(row) + "," + std::to_string(column) + ": " + sheet->CellText(row, column) + " #" +
+               std::to_string(sheet->FontColor(row, column)) + "\n";
+  }
+  return out;
 }
 
 }  // namespace
@@ -100,17 +117,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > (1u << 20)) return 0;
   input = Package(input);
 #endif
-  std::string saved;
+  std::string saved, before;
   try {
     auto state = std::make_shared<BookState>();
     state->EventsEnabled = std::make_shared<bool>(true);
     auto file = OpenXlsx(input, "fuzz.xlsx", state, limits);
     Exercise(*file);
-    saved = file->Serialize();
+    before = Snapshot(*file);
+    saved = file->Serialize().view();
   } catch (const LinkError&) {
     return 0;  // refused with a message: the expected outcome for most inputs
   }
-  // What we saved opens again.
+  // What we saved opens again, with the same cells.
   auto state = std::make_shared<BookState>();
   state->EventsEnabled = std::make_shared<bool>(true);
   Limits roomy = limits;
@@ -119,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   roomy.MaxUnpackedBytes *= 2;
   roomy.MaxPartBytes *= 2;
   auto again = OpenXlsx(saved, "saved.xlsx", state, roomy);
+  if (Snapshot(*again) != before) std::abort();
   Exercise(*again);
   return 0;
 }

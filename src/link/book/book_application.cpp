@@ -99,14 +99,14 @@ void BookApplication::OpenWorkbook(const std::string& path, bool readOnly, const
   book->State = std::make_shared<BookState>();
   book->State->EventsEnabled = events_;
   book->State->DecimalSeparator = decimalSeparator_;
-  std::string bytes = ReadWholeFile(full, limits_.MaxFileBytes, &book->Stamp);
   const std::string displayName = std::filesystem::path(full).filename().string();
   if (book->Csv) {
+    std::string bytes = ReadWholeFile(full, limits_.MaxFileBytes, &book->Stamp);
     const std::string sheetName =
         csvSheetName.empty() ? std::filesystem::path(full).stem().string() : csvSheetName;
     book->File = OpenCsv(std::move(bytes), displayName, sheetName, book->State, limits_);
   } else {
-    book->File = OpenXlsx(std::move(bytes), displayName, book->State, limits_);
+    book->File = OpenXlsx(ReadFileBytes(full, limits_.MaxFileBytes, &book->Stamp), displayName, book->State, limits_);
   }
   book->ActiveSheet = book->File->ActiveSheetIndex();
   books_.push_back(std::move(book));
@@ -144,8 +144,8 @@ bool BookApplication::Modified() { return Active().State->Modified; }
 int BookApplication::MarkedCellsNotStored() { return Active().State->MarkedCellsNotStored; }
 
 void BookApplication::WriteFile(OpenBook& book, const std::string& path) {
-  const std::string bytes = book.File->Serialize();
-  ReplaceFile(path, bytes);
+  const ByteBuffer bytes = book.File->Serialize();
+  ReplaceFile(path, bytes.view());
 }
 
 void BookApplication::Save() {

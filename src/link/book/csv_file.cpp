@@ -245,7 +245,7 @@ class CsvFile final : public BookFile {
   std::string SheetName(int) const override { return sheet_->Name(); }
   std::shared_ptr<BookSheet> Sheet(int) override { return sheet_; }
   int ActiveSheetIndex() const override { return 0; }
-  std::string Serialize() override { return sheet_->Serialize(); }
+  ByteBuffer Serialize() override { return ByteBuffer(sheet_->Serialize()); }
 
  private:
   std::shared_ptr<CsvSheet> sheet_;

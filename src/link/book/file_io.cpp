@@ -43,7 +43,10 @@ FileStamp StampOf(const std::string& path) {
   return StampFromStat(st);
 }
 
-std::string ReadWholeFile(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp) {
+namespace {
+
+template <class Buffer>
+Buffer ReadBytes(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp) {
   Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) Fail("Cannot open", path, errno);
   struct stat st {};
@@ -53,7 +56,8 @@ std::string ReadWholeFile(const std::string& path, std::uint64_t maxBytes, FileS
   if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
     throw LinkError(kFileError, "\"" + path + "\" is too large (" + std::to_string(st.st_size) +
                                     " bytes; at most " + std::to_string(maxBytes) + " are read)");
-  std::string data(static_cast<std::size_t>(st.st_size), '\0');
+  Buffer data;
+  data.resize(static_cast<std::size_t>(st.st_size));
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::read(file.fd, data.data() + done, data.size() - done);
@@ -65,6 +69,16 @@ std::string ReadWholeFile(const std::string& path, std::uint64_t maxBytes, FileS
   if (done != data.size()) throw LinkError(kFileError, "\"" + path + "\" changed while it was read");
   if (stamp) *stamp = StampFromStat(st);
   return data;
+}
+
+}  // namespace
+
+std::string ReadWholeFile(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp) {
+  return ReadBytes<std::string>(path, maxBytes, stamp);
+}
+
+ByteBuffer ReadFileBytes(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp) {
+  return ReadBytes<ByteBuffer>(path, maxBytes, stamp);
 }
 
 std::string FullPath(const std::string& path) {

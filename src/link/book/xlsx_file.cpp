@@ -189,14 +189,14 @@ class XlsxSheet final : public BookSheet {
 
 class XlsxFile final : public BookFile {
  public:
-  XlsxFile(std::string bytes, const std::string& displayName, std::shared_ptr<BookState> state,
+  XlsxFile(ByteBuffer bytes, const std::string& displayName, std::shared_ptr<BookState> state,
            const Limits& limits);
 
   int SheetCount() const override { return static_cast<int>(sheets_.size()); }
   std::string SheetName(int index) const override { return sheets_.at(static_cast<std::size_t>(index)).Name; }
   std::shared_ptr<BookSheet> Sheet(int index) override { return sheets_.at(static_cast<std::size_t>(index)).Sheet; }
   int ActiveSheetIndex() const override { return activeSheet_; }
-  std::string Serialize() override;
+  ByteBuffer Serialize() override;
 
   // Used by the sheets.
   const std::string& DisplayName() const { return displayName_; }
@@ -256,7 +256,7 @@ class XlsxFile final : public BookFile {
 
 // ---------------------------------------------------------------- the file
 
-XlsxFile::XlsxFile(std::string bytes, const std::string& displayName, std::shared_ptr<BookState> state,
+XlsxFile::XlsxFile(ByteBuffer bytes, const std::string& displayName, std::shared_ptr<BookState> state,
                    const Limits& limits)
     : displayName_(displayName), state_(std::move(state)), limits_(limits), zip_(std::move(bytes), displayName, limits) {
   const std::string notWorkbook = "\"" + displayName_ + "\" is not an .xlsx workbook: ";
@@ -556,7 +556,7 @@ void XlsxFile::DropCalcChain() {
   }
 }
 
-std::string XlsxFile::Serialize() {
+ByteBuffer XlsxFile::Serialize() {
   std::map<std::string, std::string> replaced;
   std::map<std::string, ZipArchive::PartWriter> written;
   std::set<std::string> removed;
@@ -655,6 +655,7 @@ void XlsxSheet::Reset() {
   lastRow_ = 0;
   numberText_.clear();
   kept_.reset();
+  keptRoot_ = {};
   nodes_.clear();
 }
 
@@ -1273,9 +1274,14 @@ ZipArchive::PartWriter XlsxSheet::Writer() const {
 
 }  // namespace
 
-std::unique_ptr<BookFile> OpenXlsx(std::string bytes, const std::string& displayName,
+std::unique_ptr<BookFile> OpenXlsx(ByteBuffer bytes, const std::string& displayName,
                                    std::shared_ptr<BookState> state, const Limits& limits) {
   return std::make_unique<XlsxFile>(std::move(bytes), displayName, std::move(state), limits);
+}
+
+std::unique_ptr<BookFile> OpenXlsx(std::string_view bytes, const std::string& displayName,
+                                   std::shared_ptr<BookState> state, const Limits& limits) {
+  return OpenXlsx(ByteBuffer(bytes), displayName, std::move(state), limits);
 }
 
 }  // namespace tersolv::link::book

@@ -24,11 +24,10 @@ constexpr zip_uint32_t kLargeDeflateLevel = 1;
 constexpr std::size_t kLargePart = 1u << 20;
 zip_uint32_t LevelFor(std::size_t size) { return size >= kLargePart ? kLargeDeflateLevel : kDeflateLevel; }
 
-// A part deflated by DeflatePieces: raw deflate data in pieces, the CRC-32
-// and size of the text.
+// A part deflated by DeflatePieces: raw deflate data, the CRC-32 and size
+// of the text.
 struct Deflated {
-  std::vector<std::vector<Bytef>> Pieces;
-  std::uint64_t CompressedSize = 0;
+  ByteBuffer Data;
   std::uint32_t Crc = 0;
   std::uint64_t Size = 0;
 };
@@ -112,8 +111,9 @@ Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
     }
     if (!ok[0] || !ok[1]) throw LinkError(kFileError, "Cannot compress a part of the package");
     for (int k = 0; k < 2; ++k) {
-      if (used[k] > 0) result.Pieces.emplace_back(out[k].begin(), out[k].begin() + static_cast<std::ptrdiff_t>(used[k]));
-      result.CompressedSize += used[k];
+      if (result.Data.size() + used[k] > result.Data.capacity())
+        result.Data.reserve(std::max(result.Data.capacity() * 2, result.Data.size() + used[k]));
+      result.Data.append(std::string_view(reinterpret_cast<const char*>(out[k].data()), used[k]));
       result.Crc = static_cast<std::uint32_t>(
           crc32(result.Crc, reinterpret_cast<const Bytef*>(piece[k].data()), static_cast<uInt>(piece[k].size())));
       result.Size += piece[k].size();
@@ -127,7 +127,7 @@ Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
 // Deflated data being handed to libzip: where it has got to.
 struct DeflatedPart {
   Deflated Data;
-  std::size_t Piece = 0, Offset = 0;
+  std::size_t Offset = 0;
 };
 
 // A libzip source that hands over deflated data as it is, with its CRC and
@@ -136,22 +136,12 @@ zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_sour
   auto& part = *static_cast<DeflatedPart*>(user);
   switch (command) {
     case ZIP_SOURCE_OPEN:
-      part.Piece = part.Offset = 0;
+      part.Offset = 0;
       return 0;
     case ZIP_SOURCE_READ: {
-      std::size_t n = 0;
-      auto* to = static_cast<Bytef*>(data);
-      while (n < length && part.Piece < part.Data.Pieces.size()) {
-        const auto& piece = part.Data.Pieces[part.Piece];
-        const std::size_t take = static_cast<std::size_t>(std::min<zip_uint64_t>(length - n, piece.size() - part.Offset));
-        std::memcpy(to + n, piece.data() + part.Offset, take);
-        n += take;
-        part.Offset += take;
-        if (part.Offset == piece.size()) {
-          ++part.Piece;
-          part.Offset = 0;
-        }
-      }
+      const std::size_t n = static_cast<std::size_t>(std::min<zip_uint64_t>(length, part.Data.Data.size() - part.Offset));
+      std::memcpy(data, part.Data.Data.data() + part.Offset, n);
+      part.Offset += n;
       return static_cast<zip_int64_t>(n);
     }
     case ZIP_SOURCE_CLOSE:
@@ -162,7 +152,7 @@ zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_sour
       zip_stat_init(st);
       st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
       st->size = part.Data.Size;
-      st->comp_size = part.Data.CompressedSize;
+      st->comp_size = part.Data.Data.size();
       st->comp_method = ZIP_CM_DEFLATE;
       st->crc = part.Data.Crc;
       return sizeof(zip_stat_t);
@@ -180,7 +170,7 @@ zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_sour
 // A new archive as libzip writes it, straight into a string (the reserved
 // room is only touched as it is written).
 struct StringSink {
-  std::string Data;
+  ByteBuffer Data;
   std::size_t Position = 0, ReadPosition = 0;
   zip_error_t Error{};
 };
@@ -225,12 +215,13 @@ zip_int64_t StringSinkSource(void* user, void* data, zip_uint64_t length, zip_so
       sink.Position = 0;
       return 0;
     case ZIP_SOURCE_WRITE: {
-      const auto* from = static_cast<const char*>(data);
       const std::size_t n = static_cast<std::size_t>(length);
-      const std::size_t overlap = std::min(n, sink.Data.size() - std::min(sink.Position, sink.Data.size()));
-      if (sink.Position > sink.Data.size()) sink.Data.append(sink.Position - sink.Data.size(), '\0');
-      sink.Data.replace(sink.Position, overlap, from, overlap);
-      sink.Data.append(from + overlap, n - overlap);
+      if (sink.Position + n > sink.Data.size()) {
+        const std::size_t old = sink.Data.size();
+        sink.Data.resize(sink.Position + n);
+        if (sink.Position > old) std::memset(sink.Data.data() + old, 0, sink.Position - old);
+      }
+      std::memcpy(sink.Data.data() + sink.Position, data, n);
       sink.Position += n;
       return static_cast<zip_int64_t>(n);
     }
@@ -261,14 +252,14 @@ std::string ZipErrorText(zip_error_t* error) {
 
 }  // namespace
 
-ZipArchive::ZipArchive(std::string bytes, const std::string& displayName, const Limits& limits)
+ZipArchive::ZipArchive(ByteBuffer bytes, const std::string& displayName, const Limits& limits)
     : bytes_(std::move(bytes)), displayName_(displayName), limits_(limits) {
   const auto fail = [&](const std::string& why) {
     throw LinkError(kFileError, "\"" + displayName_ + "\" is not a readable .xlsx workbook: " + why);
   };
   if (bytes_.size() >= 8 && std::memcmp(bytes_.data(), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0)
     fail("it is either password-protected (encrypted) or in the old binary .xls format");
-  if (bytes_.size() < 4 || bytes_.compare(0, 2, "PK") != 0) fail("it is not a zip package");
+  if (bytes_.size() < 4 || bytes_.view().substr(0, 2) != "PK") fail("it is not a zip package");
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &error);
@@ -366,14 +357,14 @@ std::string ZipArchive::Read(const std::string& name) {
   return data;
 }
 
-std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
+ByteBuffer ZipArchive::Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
                               const std::map<std::string, PartWriter>& written) {
   // Written parts deflated first; the sources refer to them until zip_close.
   std::map<std::string, DeflatedPart> deflated;
   std::uint64_t estimate = bytes_.size() + 65536;
   for (const auto& [name, writer] : written) {
     deflated[name].Data = DeflatePieces(writer);
-    estimate += deflated[name].Data.CompressedSize;
+    estimate += deflated[name].Data.Data.size();
   }
   for (const auto& [name, data] : replaced) estimate += data.size();
   const auto fail = [&](const std::string& why) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/book/book_limits.h"
+#include "link/book/byte_buffer.h"
 
 struct zip;
 struct zip_file;
@@ -22,7 +23,9 @@ class ZipArchive {
  public:
   // LinkError (kFileError) naming `displayName` when `bytes` is no readable
   // zip archive, holds encrypted entries or more entries than allowed.
-  ZipArchive(std::string bytes, const std::string& displayName, const Limits& limits);
+  ZipArchive(ByteBuffer bytes, const std::string& displayName, const Limits& limits);
+  ZipArchive(std::string_view bytes, const std::string& displayName, const Limits& limits)
+      : ZipArchive(ByteBuffer(bytes), displayName, limits) {}
   ~ZipArchive();
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
@@ -63,12 +66,12 @@ class ZipArchive {
   // entries of those that did not exist are added at the end. A written
   // part is never held whole: its pieces are deflated as they come, two at
   // a time on two threads.
-  std::string Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
-                    const std::map<std::string, PartWriter>& written = {});
+  ByteBuffer Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
+                   const std::map<std::string, PartWriter>& written = {});
 
  private:
   void ReadDirectory();
-  std::string bytes_;
+  ByteBuffer bytes_;
   std::string displayName_;
   Limits limits_;
   std::uint64_t unpacked_ = 0;

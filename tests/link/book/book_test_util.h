@@ -52,7 +52,7 @@ inline std::string EditPackage(const std::string& bytes, const std::map<std::str
   std::map<std::string, std::string> replaced = edits;
   std::set<std::string> removed;
   std::erase_if(replaced, [&](const auto& edit) { return edit.second == "\x01" && removed.insert(edit.first).second; });
-  return ZipArchive(bytes, "package", Limits{}).Write(replaced, removed);
+  return std::string(ZipArchive(bytes, "package", Limits{}).Write(replaced, removed).view());
 }
 
 // A "Ternary system" sheet of these points, below the three heading rows.

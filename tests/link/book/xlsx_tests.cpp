@@ -306,6 +306,7 @@ TEST(XlsxCells, UnusualXmlFormsAreReadByTheFullParser) {
   WriteNewWorkbookFile(path, {testing::PointSheet({})});
   const std::string sheet = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><worksheet "
                             "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+                            "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>kept</t></is></c></row>"
                             "<row r=\"&#50;\"><c r=\"A2\"><v>2.5</v></c></row> <![CDATA[]]>"
                             "<row r=\"4\" ht=\"a&amp;b\"><c r=\"B4\"><v>4</v></c></row></sheetData></worksheet>";
   std::string utf16 = "\xFF\xFE";
@@ -314,12 +315,15 @@ TEST(XlsxCells, UnusualXmlFormsAreReadByTheFullParser) {
     WriteFile(path, EditPackage(ReadFile(path), {{"xl/worksheets/sheet1.xml", part}}));
     EditAndSave(path, [](Worksheet& s) {
       EXPECT_EQ(s.CellText(2, 1), "2.5");
+      EXPECT_EQ(s.CellText(1, 1), "kept");
       EXPECT_EQ(s.CellText(4, 2), "4");
       s.WriteNumber(4, 3, 5.0);
     });
     const std::string xml = PartOf(path, "xl/worksheets/sheet1.xml");
     EXPECT_NE(xml.find("encoding=\"UTF-8\""), std::string::npos);
-    EXPECT_NE(xml.find("<row r=\"4\" ht=\"a&amp;b\"><c r=\"B4\"><v>4</v></c><c r=\"C4\"><v>5</v></c></row>"),
+    EXPECT_NE(xml.find("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>kept</t></is></c></row><row r=\"2\">"
+                       "<c r=\"A2\"><v>2.5</v></c></row><row r=\"4\" ht=\"a&amp;b\"><c r=\"B4\"><v>4</v></c>"
+                       "<c r=\"C4\"><v>5</v></c></row>"),
               std::string::npos) << xml;
   }
 }
