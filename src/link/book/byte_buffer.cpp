@@ -1,33 +1,13 @@
 #include "link/book/byte_buffer.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
+#include "link/book/big_pages.h"
+
 namespace tersolv::link::book {
-namespace {
-
-constexpr std::size_t kBigPage = std::size_t{2} << 20;
-constexpr std::size_t kBig = std::size_t{1} << 20;  // from here on in big pages
-
-char* Allocate(std::size_t& capacity) {
-  void* memory = nullptr;
-  if (capacity >= kBig) {
-    capacity = (capacity + kBigPage - 1) / kBigPage * kBigPage;
-    memory = std::aligned_alloc(kBigPage, capacity);
-    if (memory) ::madvise(memory, capacity, MADV_HUGEPAGE);  // a hint: without it, ordinary pages
-  } else {
-    memory = std::malloc(capacity);
-  }
-  if (!memory) throw std::bad_alloc();
-  return static_cast<char*>(memory);
-}
-
-}  // namespace
 
 ByteBuffer::~ByteBuffer() { std::free(data_); }
 
@@ -48,7 +28,7 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
 
 void ByteBuffer::reserve(std::size_t capacity) {
   if (capacity <= capacity_) return;
-  char* data = Allocate(capacity);
+  char* data = AllocateInBigPages(capacity);
   if (size_ > 0) std::memcpy(data, data_, size_);
   std::free(data_);
   data_ = data;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "link/link.h"
+
 namespace tersolv::link::book {
 
 std::size_t FormatNumberInto(double value, char (&buffer)[kNumberTextMax]) {
@@ -25,6 +27,19 @@ std::string FormatNumber(double value, char decimalSeparator) {
       if (c == '.') c = decimalSeparator;
   }
   return text;
+}
+
+std::string DisplayNumber(double value, char decimalSeparator) {
+  if (value == 0.0) return "0";  // also for -0
+  char buffer[48];
+  // to_chars with a precision writes what printf's %g does in the C locale.
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  if (ec != std::errc()) return NumberText(value, decimalSeparator);
+  for (char* p = buffer; p != end; ++p) {
+    if (*p == 'e') *p = 'E';
+    if (*p == '.') *p = decimalSeparator;
+  }
+  return std::string(buffer, end);
 }
 
 std::optional<double> ParseNumber(std::string_view text) {

@@ -10,6 +10,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "link/book/big_pages.h"
 #include "link/book/book_file.h"
 #include "link/book/cell_format.h"
 #include "link/book/sheet_xml.h"
@@ -98,8 +99,11 @@ struct CellRecord {
   };
 };
 
+using CellRecords = std::vector<CellRecord, PoolAllocator<CellRecord>>;
+
 struct RowRecord {
-  std::vector<CellRecord> Cells;  // by column
+  explicit RowRecord(BlockPool& pool) : Cells(PoolAllocator<CellRecord>(pool)) {}
+  CellRecords Cells;  // by column
   std::string Attributes;         // the row's attributes but r, as written (" spans=\"1:4\" ht=\"15\"")
   std::string Extras;             // child elements other than cells (extLst), as written
 };
@@ -177,8 +181,9 @@ class XlsxSheet final : public BookSheet {
   std::string dataName_, dataAttributes_, dataExtras_;
   std::string prefix_, rowName_, cellName_, valueName_;
   // Rows in any order, and their position by row number (-1: none).
-  std::vector<RowRecord> rows_;
-  std::vector<std::int32_t> slot_;
+  BlockPool pool_;  // the rows' cells (before rows_, which gives its blocks back)
+  std::vector<RowRecord, BigPageAllocator<RowRecord>> rows_;
+  std::vector<std::int32_t, BigPageAllocator<std::int32_t>> slot_;
   std::vector<CellRecord> scratch_;  // the cells of the row being read
   int lastRow_ = 0;
   std::string numberText_;
@@ -782,7 +787,7 @@ bool XlsxSheet::Scan(ZipArchive::Entry* entry, std::string& text, std::uint64_t&
 
 bool XlsxSheet::ScanRow(std::string_view xml, const StartTag& tag, std::size_t& pos, int& lastRow,
                         std::uint64_t& cellBudget) {
-  RowRecord row;
+  RowRecord row(pool_);
   scratch_.clear();
   int rowNumber = lastRow + 1;
   std::string_view attributes = tag.Attributes;
@@ -957,7 +962,7 @@ RowRecord& XlsxSheet::ObtainRow(int row) {
   if (static_cast<std::size_t>(row) >= slot_.size()) slot_.resize(static_cast<std::size_t>(row) + 1, -1);
   slot_[static_cast<std::size_t>(row)] = static_cast<std::int32_t>(rows_.size());
   lastRow_ = std::max(lastRow_, row);
-  return rows_.emplace_back();
+  return rows_.emplace_back(pool_);
 }
 
 const CellRecord* XlsxSheet::Find(int row, int column) const {
@@ -1016,9 +1021,9 @@ std::string XlsxSheet::Text(int row, int column) const {
     case CellKind::Empty:
       return "";
     case CellKind::Number:
-      return NumberText(cell->Number, State().DecimalSeparator);
+      return DisplayNumber(cell->Number, State().DecimalSeparator);
     case CellKind::NumberText:
-      return NumberText(*ParseNumber(std::string_view(numberText_).substr(cell->Index, cell->Length)),
+      return DisplayNumber(*ParseNumber(std::string_view(numberText_).substr(cell->Index, cell->Length)),
                         State().DecimalSeparator);
     case CellKind::Shared:
       return file_.SharedString(cell->Index);
@@ -1032,7 +1037,7 @@ std::string XlsxSheet::Text(int row, int column) const {
   if (!v) return "";
   const char* text = v.text().get();
   if (*text == '\0') return "";
-  if (type.empty() || type == "n") return NumberText(*ParseNumber(text), State().DecimalSeparator);
+  if (type.empty() || type == "n") return DisplayNumber(*ParseNumber(text), State().DecimalSeparator);
   if (type == "s") return file_.SharedString(static_cast<std::size_t>(*ParseNumber(text)));
   if (type == "b") return std::string_view(text) == "1" ? "TRUE" : "FALSE";
   return text;  // str (formula text), e (error value), d (date text)

@@ -71,9 +71,14 @@ class Deflater {
 // on another thread, each with the 32 KB of text before it as dictionary:
 // one deflate stream, about as small as a single pass would give.
 Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
-  constexpr std::size_t kWindow = 32768;
+  static constexpr std::size_t kWindow = 32768;
+  // The last kWindow bytes of the text a + b, into `out`.
+  const auto tail = [](std::string& out, std::string_view a, std::string_view b) {
+    const std::size_t fromA = std::min(a.size(), kWindow - std::min(b.size(), kWindow));
+    out.assign(a.substr(a.size() - fromA)).append(b.substr(b.size() - std::min(b.size(), kWindow)));
+  };
   Deflated result;
-  std::string piece[2], dictionary, joined;
+  std::string piece[2], dictionary, before1, next1;
   std::vector<Bytef> out[2];
   std::size_t used[2] = {0, 0};
   std::unique_ptr<Deflater> deflater[2];
@@ -86,10 +91,10 @@ Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
       const int level = static_cast<int>(LevelFor(done ? piece[0].size() + piece[1].size() : kLargePart));
       deflater[0] = std::make_unique<Deflater>(level);
       deflater[1] = std::make_unique<Deflater>(level);
+      // Room that is only touched as it is written (a sheet deflates to about a third).
+      if (!done) result.Data.reserve(std::size_t{32} << 20);
     }
-    // The text before the second piece, and before the next batch.
-    joined.assign(dictionary).append(piece[0]);
-    const std::string_view before1 = std::string_view(joined).substr(joined.size() - std::min(joined.size(), kWindow));
+    tail(before1, dictionary, piece[0]);  // the text before the second piece
     const bool second = !piece[1].empty() || !done;
     bool ok[2] = {true, true};
     const auto run = [&](int k) {
@@ -118,8 +123,8 @@ Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
           crc32(result.Crc, reinterpret_cast<const Bytef*>(piece[k].data()), static_cast<uInt>(piece[k].size())));
       result.Size += piece[k].size();
     }
-    joined.append(piece[1]);
-    dictionary.assign(joined, joined.size() - std::min(joined.size(), kWindow));
+    tail(next1, before1, piece[1]);  // and before the next batch
+    dictionary.swap(next1);
   }
   return result;
 }

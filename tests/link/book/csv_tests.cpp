@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "link/book/book_application.h"
 #include "link/book/book_test_util.h"
@@ -89,6 +92,25 @@ TEST(CellFormat, ShortestRoundTripFormAndOnlyWholeFiniteNumbers) {
   for (const char* bad : {"", "+", " 1", "1 ", "1,5", "nan", "NaN", "inf", "-Infinity", "1e999", "0x10", "1e",
                           "--1", "1.2.3", "sat"})
     EXPECT_EQ(ParseNumber(bad), std::nullopt) << bad;
+}
+
+// The cells' display text is the link's NumberText (printf "%.15G"), made
+// faster: the same text for numbers of every size and for rounding ties.
+TEST(CellFormat, DisplayTextIsTheLinksNumberText) {
+  std::vector<double> values = {1e15, 999999999999999.0, 999999999999999.5, 1e16, 1e-4, 9.99999999999999e-5, 1e-5,
+                                0.1, 1.0 / 3.0, 123456789012345678.0, 4.9e-324, 2.2250738585072014e-308,
+                                1.7976931348623157e308, -2.5, 0.5e-300, 1234567.8901234567, 0.30000000000000004};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 50000; ++i) {
+    double x;
+    const std::uint64_t bits = random();
+    std::memcpy(&x, &bits, sizeof x);
+    if (std::isfinite(x)) values.push_back(x);
+    values.push_back(std::ldexp(static_cast<double>(random() % 2000000 + 1), static_cast<int>(random() % 80) - 40));
+    values.push_back(static_cast<double>(random() % 10000000000000000ull) / 1e10);  // 16 digits: rounding to 15
+  }
+  for (double x : values)
+    for (char separator : {'.', ','}) ASSERT_EQ(DisplayNumber(x, separator), NumberText(x, separator)) << x;
 }
 
 }  // namespace
