@@ -668,6 +668,7 @@ void XlsxSheet::Load(ZipArchive& zip, std::uint64_t& cellBudget) {
   const std::uint64_t budget = cellBudget;
   {
     ZipArchive::Entry entry(zip, part_);
+    if (entry.Size() > (std::size_t{2} << 20)) entry.ReadAhead(std::size_t{1} << 19);  // unpacked while it is read
     std::string text;
     if (Scan(&entry, text, cellBudget)) return;
   }

@@ -4,7 +4,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <utility>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -325,8 +330,70 @@ ZipArchive::Entry::Entry(ZipArchive& zip, const std::string& name) : zip_(zip), 
   if (!file_) Fail(std::string("cannot be unpacked: ") + zip_strerror(zip_.archive_));
 }
 
+// Pieces unpacked ahead of the reader, and the spent ones for reuse.
+struct ZipArchive::Entry::Ahead {
+  static constexpr std::size_t kPiecesAhead = 3;
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::deque<std::string> Ready;
+  std::vector<std::string> Spare;
+  bool Finished = false, Stop = false;
+  std::exception_ptr Error;
+  std::thread Thread;
+};
+
 ZipArchive::Entry::~Entry() {
+  if (ahead_ && ahead_->Thread.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(ahead_->Mutex);
+      ahead_->Stop = true;
+    }
+    ahead_->Changed.notify_all();
+    ahead_->Thread.join();
+  }
   if (file_) zip_fclose(file_);
+}
+
+void ZipArchive::Entry::ReadAhead(std::size_t piece) {
+  if (ahead_ || !file_) return;
+  ahead_ = std::make_unique<Ahead>();
+  try {
+    ahead_->Thread = std::thread(&Entry::Unpack, this, piece);
+  } catch (const std::system_error&) {
+    ahead_.reset();  // no thread to be had: unpacked as it is read
+  }
+}
+
+void ZipArchive::Entry::Unpack(std::size_t piece) {
+  Ahead& ahead = *ahead_;
+  for (;;) {
+    std::string next;
+    {
+      std::unique_lock<std::mutex> lock(ahead.Mutex);
+      ahead.Changed.wait(lock, [&] { return ahead.Stop || ahead.Ready.size() < Ahead::kPiecesAhead; });
+      if (ahead.Stop) return;
+      if (!ahead.Spare.empty()) {
+        next = std::move(ahead.Spare.back());
+        ahead.Spare.pop_back();
+      }
+    }
+    next.clear();
+    bool more = false;
+    std::exception_ptr error;
+    try {
+      more = ReadDirect(next, piece);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    {
+      std::lock_guard<std::mutex> lock(ahead.Mutex);
+      if (more) ahead.Ready.push_back(std::move(next));
+      ahead.Finished = !more;
+      ahead.Error = error;
+    }
+    ahead.Changed.notify_all();
+    if (!more) return;
+  }
 }
 
 void ZipArchive::Entry::Fail(const std::string& why) {
@@ -334,6 +401,26 @@ void ZipArchive::Entry::Fail(const std::string& why) {
 }
 
 bool ZipArchive::Entry::ReadMore(std::string& out, std::size_t count) {
+  if (!ahead_) return ReadDirect(out, count);
+  Ahead& ahead = *ahead_;
+  std::unique_lock<std::mutex> lock(ahead.Mutex);
+  ahead.Changed.wait(lock, [&] { return !ahead.Ready.empty() || ahead.Finished; });
+  if (ahead.Ready.empty()) {
+    if (ahead.Error) std::rethrow_exception(std::exchange(ahead.Error, nullptr));
+    return false;
+  }
+  std::string piece = std::move(ahead.Ready.front());
+  ahead.Ready.pop_front();
+  lock.unlock();
+  out.append(piece);
+  lock.lock();
+  ahead.Spare.push_back(std::move(piece));
+  lock.unlock();
+  ahead.Changed.notify_all();
+  return true;
+}
+
+bool ZipArchive::Entry::ReadDirect(std::string& out, std::size_t count) {
   if (!file_) return false;
   // One byte past the limit shows an entry larger than the directory says.
   const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, limit_ - done_ + 1));

@@ -43,18 +43,27 @@ class ZipArchive {
     ~Entry();
     Entry(const Entry&) = delete;
     Entry& operator=(const Entry&) = delete;
-    // Appends up to `count` further bytes to `out`; false once the entry has
-    // ended (nothing appended). LinkError as Read.
+    // Appends up to `count` further bytes to `out` (a piece of the size
+    // ReadAhead set, once that is on); false once the entry has ended
+    // (nothing appended). LinkError as Read.
     bool ReadMore(std::string& out, std::size_t count);
+    // From now on the entry is unpacked on another thread, in pieces of
+    // `piece` bytes, a few pieces ahead of ReadMore (which then must be the
+    // only use of the archive until this entry is gone).
+    void ReadAhead(std::size_t piece);
     // The unpacked size the directory gives (it may understate it); 0 if none.
     std::uint64_t Size() const { return size_; }
 
    private:
+    struct Ahead;
+    bool ReadDirect(std::string& out, std::size_t count);
+    void Unpack(std::size_t piece);  // the thread of ReadAhead
     [[noreturn]] void Fail(const std::string& why);
     ZipArchive& zip_;
     std::string name_;
     ::zip_file* file_ = nullptr;
     std::uint64_t size_ = 0, limit_ = 0, done_ = 0;
+    std::unique_ptr<Ahead> ahead_;
   };
 
   // A part produced in pieces: appends its next piece (about a megabyte) to

@@ -263,6 +263,13 @@ TEST(HostileFiles, AllocationLimitsHold) {
   std::string lying = EditPackage(good, {{"xl/worksheets/sheet1.xml", SheetXml(std::string(5000, ' '))}});
   const auto central = lying.rfind("PK\x01\x02", lying.rfind("xl/worksheets/sheet1.xml"));
   lying.replace(central + 24, 4, std::string("\x0a\0\0\0", 4));
+  // The same for a part big enough to be unpacked on another thread: 5 MB said (in both
+  // headers) to be 3 MB.
+  std::string bigLie = EditPackage(good, {{"xl/worksheets/sheet1.xml", SheetXml(std::string(5u << 20, ' '))}});
+  const auto bigCentral = bigLie.rfind("PK\x01\x02", bigLie.rfind("xl/worksheets/sheet1.xml"));
+  const auto bigLocal = bigLie.rfind("PK\x03\x04", bigLie.find("xl/worksheets/sheet1.xml"));
+  bigLie.replace(bigCentral + 24, 4, std::string("\0\0\x30\0", 4));
+  bigLie.replace(bigLocal + 22, 4, std::string("\0\0\x30\0", 4));
   const std::tuple<std::uint64_t Limits::*, std::uint64_t, std::string, std::string> cases[] = {
       {&Limits::MaxFileBytes, 100, good, "too large"},
       {&Limits::MaxPartBytes, 300, good, "more than the 300 allowed"},
@@ -270,6 +277,7 @@ TEST(HostileFiles, AllocationLimitsHold) {
       {&Limits::MaxEntries, 3, good, "entries, more than 3"},
       {&Limits::MaxCells, 8, good, "too many cells"},
       {&Limits::MaxPartBytes, 4000, lying, ""},
+      {&Limits::MaxPartBytes, 4u << 20, bigLie, "unpacks to more than the 4194304 bytes allowed"},
       {nullptr, 0, ReadFile(std::string(TERSOLV_TEST_DATA) + "/refused-archive.xlsx"), ""},
   };
   for (const auto& [bound, value, bytes, message] : cases) {
