@@ -849,76 +849,95 @@ bool XlsxSheet::ScanRow(std::string_view xml, const StartTag& tag, std::size_t& 
   return true;
 }
 
-std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t at, const StartTag& tag,
-                                               int rowNumber, int& lastColumn, std::vector<CellRecord>& cells) {
-  CellRecord cell;
-  std::optional<std::string_view> reference;
-  std::string_view type;
+namespace {
+
+// The attributes of a cell's start tag: its reference, type and style; false
+// when the cell has others (or references in these), which a compact record
+// does not keep; nullopt when they are malformed.
+struct CellAttributes {
+  std::optional<std::string_view> Reference;
+  std::string_view Type;
+  std::int32_t Style = -1;
+};
+std::optional<bool> ReadCellAttributes(std::string_view attributes, CellAttributes& out) {
   bool compact = true;
-  std::string_view attributes = tag.Attributes;
   Attribute attribute;
   for (;;) {
     const auto more = NextAttribute(attributes, attribute);
     if (!more) return std::nullopt;
-    if (!*more) break;
-    if (attribute.Value.find('&') != std::string_view::npos) {
+    if (!*more) return compact;
+    const std::string_view value = attribute.Value;
+    if (value.find('&') != std::string_view::npos) {
       compact = false;
     } else if (attribute.Name == "r") {
-      reference = attribute.Value;
+      out.Reference = value;
     } else if (attribute.Name == "t") {
-      type = attribute.Value;
-    } else if (attribute.Name == "s" && !attribute.Value.empty() && attribute.Value.size() < 10 &&
-               attribute.Value.find_first_not_of("0123456789") == std::string_view::npos) {
-      cell.Style = std::stoi(std::string(attribute.Value));
-    } else {
+      out.Type = value;
+    } else if (attribute.Name != "s" || value.empty() || value.size() > 9 || value[0] < '0' || value[0] > '9' ||
+               std::from_chars(value.data(), value.data() + value.size(), out.Style).ptr != value.data() + value.size()) {
       compact = false;
     }
   }
-  // The value: nothing, <v/>, or <v>text</v>.
-  std::string_view value;
-  bool hasValue = false;
-  std::size_t end = tag.End;
-  if (compact && !tag.Empty) {
-    const auto close = [&](std::size_t p, const std::string& name) {
-      return xml.compare(p, 2, "</") == 0 && xml.compare(p + 2, name.size(), name) == 0 &&
-             p + 2 + name.size() < xml.size() && xml[p + 2 + name.size()] == '>';
-    };
-    std::size_t p = tag.End;
-    if (!close(p, cellName_)) {
-      const auto v = ReadStartTag(xml, p);
-      if (!v || v->Name != valueName_) {
-        compact = false;
-      } else {
-        hasValue = true;
-        p = v->End;
-        if (!v->Empty) {
-          const std::size_t lt = xml.find('<', p);
-          value = xml.substr(p, lt - p);
-          p = lt;
-          if (lt == std::string_view::npos || value.find('&') != std::string_view::npos || !close(p, valueName_))
-            compact = false;
-          else
-            p += 3 + valueName_.size();
-        }
-        if (compact && !close(p, cellName_)) compact = false;
-      }
-    }
-    end = p + 3 + cellName_.size();
-  }
-  if (type != "" && type != "n" && (type != "s" || !hasValue)) compact = false;
+}
 
+// The value of the cell whose start tag is `tag` when it is nothing, <v/> or
+// <v>text</v> (text without references): where the cell ends. nullopt for
+// any other content.
+struct CellValue {
+  bool Present = false;
+  std::string_view Text;
+};
+std::optional<std::size_t> ReadCompactValue(std::string_view xml, const StartTag& tag, const std::string& cellName,
+                                            const std::string& valueName, CellValue& out) {
+  if (tag.Empty) return tag.End;
+  const auto close = [&](std::size_t p, const std::string& name) {
+    return p < xml.size() && xml.compare(p, 2, "</") == 0 && xml.compare(p + 2, name.size(), name) == 0 &&
+           p + 2 + name.size() < xml.size() && xml[p + 2 + name.size()] == '>';
+  };
+  std::size_t p = tag.End;
+  if (!close(p, cellName)) {
+    const auto v = ReadStartTag(xml, p);
+    if (!v || v->Name != valueName) return std::nullopt;
+    out.Present = true;
+    p = v->End;
+    if (!v->Empty) {
+      const std::size_t lt = xml.find('<', p);
+      if (lt == std::string_view::npos) return std::nullopt;
+      out.Text = xml.substr(p, lt - p);
+      if (out.Text.find('&') != std::string_view::npos || !close(lt, valueName)) return std::nullopt;
+      p = lt + 3 + valueName.size();
+    }
+    if (!close(p, cellName)) return std::nullopt;
+  }
+  return p + 3 + cellName.size();
+}
+
+}  // namespace
+
+std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t at, const StartTag& tag,
+                                               int rowNumber, int& lastColumn, std::vector<CellRecord>& cells) {
+  CellAttributes attributes;
+  const auto compactAttributes = ReadCellAttributes(tag.Attributes, attributes);
+  if (!compactAttributes) return std::nullopt;
+  CellValue value;
+  std::optional<std::size_t> end;
+  if (*compactAttributes) end = ReadCompactValue(xml, tag, cellName_, valueName_, value);
+  const std::string_view type = attributes.Type;
+  const bool compact = end && (type.empty() || type == "n" || (type == "s" && value.Present));
+
+  CellRecord cell;
+  cell.Style = attributes.Style;
   pugi::xml_node node;
-  if (!compact) {
-    const auto past = SkipElement(xml, at);
-    const auto kept = past ? KeepElement(xml, at, *past) : std::nullopt;
+  if (!compact) {  // kept as an element
+    end = SkipElement(xml, at);
+    const auto kept = end ? KeepElement(xml, at, *end) : std::nullopt;
     if (!kept) return std::nullopt;
-    end = *past;
     node = *kept;
-    reference.reset();
-    if (const pugi::xml_attribute r = node.attribute("r")) reference = r.value();
+    attributes.Reference.reset();
+    if (const pugi::xml_attribute r = node.attribute("r")) attributes.Reference = r.value();
   }
   int column = lastColumn + 1;
-  if (reference) {
+  if (const auto& reference = attributes.Reference) {
     const auto address = ParseCellReference(*reference);
     if (!address || address->Row != rowNumber)
       throw LinkError(kFileError, What() + ": cell reference \"" + std::string(reference->substr(0, 20)) +
@@ -934,10 +953,10 @@ std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t
     cell.Kind = CellKind::Node;
     cell.Index = nodes_.size();
     nodes_.push_back(node);
-  } else if (!hasValue || (value.empty() && type != "s")) {
+  } else if (!value.Present || (value.Text.empty() && type != "s")) {
     cell.Kind = CellKind::Empty;
   } else if (type == "s") {
-    const auto index = ParseNumber(value);
+    const auto index = ParseNumber(value.Text);
     if (!index || *index < 0 || *index != static_cast<double>(static_cast<std::size_t>(*index)) ||
         static_cast<std::size_t>(*index) >= file_.SharedStringCount())
       throw LinkError(kFileError, "\"" + file_.DisplayName() + "\": " + Where(rowNumber, column) +
@@ -945,7 +964,7 @@ std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t
     cell.Kind = CellKind::Shared;
     cell.Index = static_cast<std::uint64_t>(*index);
   } else {
-    CheckNumber(rowNumber, column, value, cell);
+    CheckNumber(rowNumber, column, value.Text, cell);
     cell.NumberType = type == "n";
   }
   cells.push_back(cell);
