@@ -4,6 +4,7 @@
 // written anew.
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <optional>
 #include <cstdlib>
 #include <map>
@@ -82,7 +83,7 @@ class XlsxFile;
 enum class CellKind : std::uint8_t {
   Empty,       // no value
   Number,      // Number, written as FormatNumber writes it
-  NumberText,  // a number whose text differs from FormatNumber's: Length bytes at Index of the sheet's text pool
+  NumberText,  // Number as read, written as it was: TextLength bytes at TextOffset of the sheet's text pool
   Shared,      // shared string number Index
   Node,        // the element Index of the sheet's kept elements
 };
@@ -92,12 +93,14 @@ struct CellRecord {
   std::int32_t Style = -1;  // index into the cell formats; -1 when the cell names none
   CellKind Kind = CellKind::Empty;
   bool NumberType = false;  // the number was written with an explicit t="n"
-  std::uint32_t Length = 0;
+  std::uint8_t TextLength = 0;
+  std::uint32_t TextOffset = 0;
   union {
     double Number;
     std::uint64_t Index = 0;
   };
 };
+static_assert(sizeof(CellRecord) == 24, "a cell record stays small: a sheet holds hundreds of thousands");
 
 using CellRecords = std::vector<CellRecord, PoolAllocator<CellRecord>>;
 
@@ -186,7 +189,7 @@ class XlsxSheet final : public BookSheet {
   std::vector<std::int32_t, BigPageAllocator<std::int32_t>> slot_;
   std::vector<CellRecord> scratch_;  // the cells of the row being read
   int lastRow_ = 0;
-  std::string numberText_;
+  ByteBuffer numberText_;  // the texts of numbers as read
   pugi::xml_document kept_;
   pugi::xml_node keptRoot_;
   std::vector<pugi::xml_node> nodes_;
@@ -613,23 +616,23 @@ void XlsxSheet::CheckCellOnLoad(int row, int column, pugi::xml_node cell) const 
   }
 }
 
-// A number cell's value: kept as a double when FormatNumber gives its text
-// back, else with its text (so that an untouched cell is written as it was).
+// A number cell's value, with its text as read (an untouched cell is
+// written as it was); a text too long to keep is written as FormatNumber
+// writes its value.
 void XlsxSheet::CheckNumber(int row, int column, std::string_view text, CellRecord& cell) {
   const auto value = ParseNumber(text);
   if (!value)
     throw LinkError(kFileError, "\"" + file_.DisplayName() + "\": " + Where(row, column) + " holds \"" +
                                     std::string(text.substr(0, 40)) + "\", which is not a finite number");
-  char buffer[kNumberTextMax];
-  if (std::string_view(buffer, FormatNumberInto(*value, buffer)) == text) {
-    cell.Kind = CellKind::Number;
-    cell.Number = *value;
-  } else {
-    cell.Kind = CellKind::NumberText;
-    cell.Index = numberText_.size();
-    cell.Length = static_cast<std::uint32_t>(text.size());
-    numberText_.append(text);
-  }
+  cell.Number = *value;
+  cell.Kind = CellKind::Number;
+  if (text.size() > std::numeric_limits<std::uint8_t>::max() || numberText_.size() > UINT32_MAX - text.size()) return;
+  cell.Kind = CellKind::NumberText;
+  cell.TextOffset = static_cast<std::uint32_t>(numberText_.size());
+  cell.TextLength = static_cast<std::uint8_t>(text.size());
+  if (numberText_.size() + text.size() > numberText_.capacity())
+    numberText_.reserve(std::max<std::size_t>(numberText_.capacity() * 2, std::size_t{1} << 20));
+  numberText_.append(text);
 }
 
 std::string XlsxSheet::What() const { return "\"" + file_.DisplayName() + "\": sheet \"" + name_ + "\""; }
@@ -1041,10 +1044,8 @@ std::string XlsxSheet::Text(int row, int column) const {
     case CellKind::Empty:
       return "";
     case CellKind::Number:
-      return DisplayNumber(cell->Number, State().DecimalSeparator);
     case CellKind::NumberText:
-      return DisplayNumber(*ParseNumber(std::string_view(numberText_).substr(cell->Index, cell->Length)),
-                        State().DecimalSeparator);
+      return DisplayNumber(cell->Number, State().DecimalSeparator);
     case CellKind::Shared:
       return file_.SharedString(cell->Index);
     case CellKind::Node:
@@ -1213,7 +1214,7 @@ void XlsxSheet::AppendCell(std::string& out, int row, const CellRecord& cell) co
     char buffer[kNumberTextMax];
     out.append(buffer, FormatNumberInto(cell.Number, buffer));
   } else if (cell.Kind == CellKind::NumberText) {
-    out.append(numberText_, cell.Index, cell.Length);
+    out.append(numberText_.data() + cell.TextOffset, cell.TextLength);
   } else {
     AppendInteger(out, cell.Index);
   }
