@@ -136,8 +136,13 @@ Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
 
 // Deflated data being handed to libzip: where it has got to.
 struct DeflatedPart {
+  DeflatedPart() { zip_error_init(&Error); }
+  ~DeflatedPart() { zip_error_fini(&Error); }
+  DeflatedPart(const DeflatedPart&) = delete;
+  DeflatedPart& operator=(const DeflatedPart&) = delete;
   Deflated Data;
   std::size_t Offset = 0;
+  zip_error_t Error;
 };
 
 // A libzip source that hands over deflated data as it is, with its CRC and
@@ -168,11 +173,12 @@ zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_sour
       return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_ERROR:
-      return 2 * sizeof(int);  // no error to report: zeroes
+      return zip_error_to_data(&part.Error, data, length);
     case ZIP_SOURCE_SUPPORTS:
       return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
                                             ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
     default:
+      zip_error_set(&part.Error, ZIP_ER_OPNOTSUPP, 0);
       return -1;
   }
 }
@@ -180,9 +186,13 @@ zip_int64_t DeflatedSource(void* user, void* data, zip_uint64_t length, zip_sour
 // A new archive as libzip writes it, straight into a string (the reserved
 // room is only touched as it is written).
 struct StringSink {
+  StringSink() { zip_error_init(&Error); }
+  ~StringSink() { zip_error_fini(&Error); }
+  StringSink(const StringSink&) = delete;
+  StringSink& operator=(const StringSink&) = delete;
   ByteBuffer Data;
   std::size_t Position = 0, ReadPosition = 0;
-  zip_error_t Error{};
+  zip_error_t Error;
 };
 
 zip_int64_t StringSinkSource(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
@@ -464,7 +474,6 @@ ByteBuffer ZipArchive::Write(const std::map<std::string, std::string>& replaced,
   };
   StringSink sink;
   sink.Data.reserve(static_cast<std::size_t>(estimate));
-  zip_error_init(&sink.Error);
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* target = zip_source_function_create(StringSinkSource, &sink, &error);
