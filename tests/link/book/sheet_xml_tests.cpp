@@ -47,7 +47,8 @@ TEST(SheetXml, TagsAttributesAndElements) {
 TEST(SheetXml, SheetDataIsFoundAmongTheRootsChildren) {
   const std::string head = "\xEF\xBB\xBF<?xml version=\"1.0\"?><!-- <sheetData> --><x:worksheet xmlns:x=\"m\">"
                            "<x:sheetPr><x:sheetData/></x:sheetPr><x:dimension ref=\"A1\"/> text <![CDATA[<x:sheetData>]]>";
-  const auto layout = LocateSheetData(head + "<x:sheetData>");
+  const std::string text = head + "<x:sheetData>";  // the layout's names point into it
+  const auto layout = LocateSheetData(text);
   ASSERT_TRUE(layout);
   EXPECT_EQ(layout->DataBegin, head.size());
   EXPECT_EQ(layout->DataTag.Name, "x:sheetData");
