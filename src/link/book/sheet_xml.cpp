@@ -1,7 +1,5 @@
 #include "link/book/sheet_xml.h"
 
-#include <charconv>
-
 namespace tersolv::link::book {
 namespace {
 
@@ -184,17 +182,12 @@ bool HasBadReference(std::string_view text) {
   return false;
 }
 
-void AppendCellReference(std::string& out, int row, int column) {
-  char letters[8];
+char* PutColumnLetters(char* out, int column) {
+  char letters[4];
   int n = 0;
-  while (column > 0 && n < 8) {
-    letters[n++] = static_cast<char>('A' + (column - 1) % 26);
-    column = (column - 1) / 26;
-  }
-  while (n > 0) out += letters[--n];
-  char digits[16];
-  const auto result = std::to_chars(digits, digits + sizeof digits, row);
-  out.append(digits, result.ptr);
+  for (; column > 0 && n < 4; column = (column - 1) / 26) letters[n++] = static_cast<char>('A' + (column - 1) % 26);
+  while (n > 0) *out++ = letters[--n];
+  return out;
 }
 
 }  // namespace tersolv::link::book

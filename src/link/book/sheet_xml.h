@@ -54,7 +54,8 @@ std::optional<SheetLayout> LocateSheetData(std::string_view xml);
 // Whether `text` holds an '&' that is not a well-formed entity or character reference.
 bool HasBadReference(std::string_view text);
 
-// Appends "B12".
-void AppendCellReference(std::string& out, int row, int column);
+// Writes the letters of column `column` (1 to 16384: "A" to "XFD") at `out`;
+// returns the end.
+char* PutColumnLetters(char* out, int column);
 
 }  // namespace tersolv::link::book

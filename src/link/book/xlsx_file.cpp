@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -171,7 +172,7 @@ class XlsxSheet final : public BookSheet {
   pugi::xml_node ValueElement(pugi::xml_node cell);
   void AppendHead(std::string& out) const;
   void AppendRow(std::string& out, std::size_t number) const;
-  void AppendCell(std::string& out, int row, const CellRecord& cell) const;
+  void AppendCell(std::string& out, std::string_view rowDigits, const CellRecord& cell) const;
   std::string Dimension() const;
 
   XlsxFile& file_;
@@ -183,6 +184,8 @@ class XlsxSheet final : public BookSheet {
   std::size_t dimensionBegin_ = std::string::npos, dimensionEnd_ = std::string::npos;
   std::string dataName_, dataAttributes_, dataExtras_;
   std::string prefix_, rowName_, cellName_, valueName_;
+  std::string cellOpen_, valueOpen_, valueClose_;  // "<c r=\"", "><v>", "</v></c>"
+  mutable std::vector<char> cellText_;            // where a cell's text is put together
   // Rows in any order, and their position by row number (-1: none).
   BlockPool pool_;  // the rows' cells (before rows_, which gives its blocks back)
   std::vector<RowRecord, BigPageAllocator<RowRecord>> rows_;
@@ -721,6 +724,11 @@ bool XlsxSheet::Scan(ZipArchive::Entry* entry, std::string& text, std::uint64_t&
   rowName_ = prefix_ + "row";
   cellName_ = prefix_ + "c";
   valueName_ = prefix_ + "v";
+  cellOpen_ = "<" + cellName_ + " r=\"";
+  valueOpen_ = "><" + valueName_ + ">";
+  valueClose_ = "</" + valueName_ + "></" + cellName_ + ">";
+  // The longest compact cell: the fragments, a reference, a style, a type and a number text.
+  cellText_.resize(cellOpen_.size() + valueOpen_.size() + valueClose_.size() + 320);
   head_.assign(text, 0, layout->DataBegin);
   dimensionBegin_ = layout->DimensionBegin;
   dimensionEnd_ = layout->DimensionEnd;
@@ -1183,46 +1191,46 @@ void AppendInteger(std::string& out, std::uint64_t value) {
 
 }  // namespace
 
-void XlsxSheet::AppendCell(std::string& out, int row, const CellRecord& cell) const {
+void XlsxSheet::AppendCell(std::string& out, std::string_view rowDigits, const CellRecord& cell) const {
   if (cell.Kind == CellKind::Node) {
     AppendWriter writer(out);
     NodeOf(cell).print(writer, "", pugi::format_raw, pugi::encoding_utf8);
     return;
   }
-  out += '<';
-  out += cellName_;
-  out += " r=\"";
-  AppendCellReference(out, row, cell.Column);
-  out += '"';
+  // The cell's text is put together in cellText_ (room for the longest)
+  // and appended at once.
+  char* const start = cellText_.data();
+  char* p = start;
+  const auto put = [&p](std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+  };
+  put(cellOpen_);
+  p = PutColumnLetters(p, cell.Column);
+  put(rowDigits);
+  *p++ = '"';
   if (cell.Style >= 0) {
-    out += " s=\"";
-    AppendInteger(out, static_cast<std::uint64_t>(cell.Style));
-    out += '"';
+    put(" s=\"");
+    p = std::to_chars(p, p + 16, cell.Style).ptr;
+    *p++ = '"';
   }
   if (cell.Kind == CellKind::Empty) {
-    out += "/>";
-    return;
-  }
-  if (cell.Kind == CellKind::Shared)
-    out += " t=\"s\"";
-  else if (cell.NumberType)
-    out += " t=\"n\"";
-  out += "><";
-  out += valueName_;
-  out += '>';
-  if (cell.Kind == CellKind::Number) {
-    char buffer[kNumberTextMax];
-    out.append(buffer, FormatNumberInto(cell.Number, buffer));
-  } else if (cell.Kind == CellKind::NumberText) {
-    out.append(numberText_.data() + cell.TextOffset, cell.TextLength);
+    put("/>");
   } else {
-    AppendInteger(out, cell.Index);
+    if (cell.Kind == CellKind::Shared) put(" t=\"s\"");
+    if (cell.Kind != CellKind::Shared && cell.NumberType) put(" t=\"n\"");
+    put(valueOpen_);
+    if (cell.Kind == CellKind::Number) {
+      char number[kNumberTextMax];
+      put(std::string_view(number, FormatNumberInto(cell.Number, number)));
+    } else if (cell.Kind == CellKind::NumberText) {
+      put(std::string_view(numberText_.data() + cell.TextOffset, cell.TextLength));
+    } else {
+      p = std::to_chars(p, p + 24, cell.Index).ptr;
+    }
+    put(valueClose_);
   }
-  out += "</";
-  out += valueName_;
-  out += "></";
-  out += cellName_;
-  out += '>';
+  out.append(start, static_cast<std::size_t>(p - start));
 }
 
 // The used range ("A1:L32770"), as the <dimension> element gives it.
@@ -1274,7 +1282,9 @@ void XlsxSheet::AppendRow(std::string& out, std::size_t number) const {
     return;
   }
   out += '>';
-  for (const CellRecord& cell : row.Cells) AppendCell(out, static_cast<int>(number), cell);
+  char digits[24];
+  const std::string_view rowDigits(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
+  for (const CellRecord& cell : row.Cells) AppendCell(out, rowDigits, cell);
   out += row.Extras;
   out += "</";
   out += rowName_;

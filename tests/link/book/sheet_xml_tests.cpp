@@ -38,10 +38,11 @@ TEST(SheetXml, TagsAttributesAndElements) {
   EXPECT_EQ(SkipElement(element + "tail", 0), element.size());
   EXPECT_FALSE(HasBadReference("a&amp;b&#48;&#x4A;"));
   for (const char* bad : {"a&b", "&#;", "&#x;", "&amp", "&1;"}) EXPECT_TRUE(HasBadReference(bad)) << bad;
-  std::string reference;
-  AppendCellReference(reference, 12, 28);
-  AppendCellReference(reference, 1048576, 16384);
-  EXPECT_EQ(reference, "AB12XFD1048576");
+  for (const auto& [column, letters] : {std::pair<int, std::string>{1, "A"}, {26, "Z"}, {27, "AA"}, {28, "AB"},
+                                        {702, "ZZ"}, {703, "AAA"}, {16384, "XFD"}}) {
+    char buffer[8];
+    EXPECT_EQ(std::string(buffer, PutColumnLetters(buffer, column)), letters);
+  }
 }
 
 TEST(SheetXml, SheetDataIsFoundAmongTheRootsChildren) {
