@@ -961,6 +961,9 @@ std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t
   cell.Column = column;
   if (!compact) {
     CheckCellOnLoad(rowNumber, column, node);
+    // A cell without a reference sits where its place says: it would move
+    // once cells before it go or come.
+    if (!node.attribute("r")) node.prepend_attribute("r").set_value(CellReference(rowNumber, column).c_str());
     cell.Kind = CellKind::Node;
     cell.Index = nodes_.size();
     nodes_.push_back(node);

@@ -235,6 +235,22 @@ TEST(XlsxCells, KeptCellsAndRowsAreWrittenBackAsTheyWere) {
                      "</extLst></row>" + tail);
 }
 
+// A kept cell written without a reference stays in its column when the
+// cells before it go (its place alone would give it another).
+TEST(XlsxCells, AKeptCellWithoutReferenceKeepsItsColumn) {
+  TempFolder dir;
+  const std::string path = dir / "Places.xlsx";
+  WriteNewWorkbookFile(path, {testing::PointSheet({})});
+  WriteFile(path, EditPackage(ReadFile(path), {{"xl/worksheets/sheet1.xml",
+      "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"4\">"
+      "<c><v>1</v></c><c t=\"str\"><f>\"x\"</f><v>x</v></c></row></sheetData></worksheet>"}}));
+  EditAndSave(path, [](Worksheet& sheet) { sheet.ClearContents(4, 1, 1); });
+  EditAndSave(path, [](Worksheet& sheet) {
+    EXPECT_EQ(sheet.CellText(4, 1), "");
+    EXPECT_EQ(sheet.CellText(4, 2), "x");
+  });
+}
+
 // A run over a sheet that already holds results rewrites the same cells:
 // cells and rows created in any order come out in order, and a second
 // identical run gives the same part.
