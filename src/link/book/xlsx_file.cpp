@@ -4,11 +4,11 @@
 // written anew.
 #include <algorithm>
 #include <charconv>
-#include <limits>
-#include <optional>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -107,9 +107,9 @@ using CellRecords = std::vector<CellRecord, PoolAllocator<CellRecord>>;
 
 struct RowRecord {
   explicit RowRecord(BlockPool& pool) : Cells(PoolAllocator<CellRecord>(pool)) {}
-  CellRecords Cells;  // by column
-  std::string Attributes;         // the row's attributes but r, as written (" spans=\"1:4\" ht=\"15\"")
-  std::string Extras;             // child elements other than cells (extLst), as written
+  CellRecords Cells;       // by column
+  std::string Attributes;  // the row's attributes but r, as written (" spans=\"1:4\" ht=\"15\"")
+  std::string Extras;      // child elements other than cells (extLst), as written
 };
 
 // One worksheet: the part's text around <sheetData>, kept as it was, and
@@ -186,8 +186,8 @@ class XlsxSheet final : public BookSheet {
   std::string prefix_, rowName_, cellName_, valueName_;
   std::string cellOpen_, valueOpen_, valueClose_;  // "<c r=\"", "><v>", "</v></c>"
   mutable std::vector<char> cellText_;            // where a cell's text is put together
-  // Rows in any order, and their position by row number (-1: none).
   BlockPool pool_;  // the rows' cells (before rows_, which gives its blocks back)
+  // Rows in any order, and their position by row number (-1: none).
   std::vector<RowRecord, BigPageAllocator<RowRecord>> rows_;
   std::vector<std::int32_t, BigPageAllocator<std::int32_t>> slot_;
   std::vector<CellRecord> scratch_;  // the cells of the row being read
