@@ -61,7 +61,7 @@ class CsvSheet final : public BookSheet {
   Rgb FontColor(int, int) const override { return 0; }
 
   void Parse(std::string_view data, const std::string& displayName, std::uint64_t maxCells);
-  std::string Serialize() const;
+  ByteBuffer Serialize() const;
   bool Crlf() const { return crlf_; }
 
  protected:
@@ -221,15 +221,24 @@ std::string QuoteField(const std::string& text) {
   return out + "\"";
 }
 
-std::string CsvSheet::Serialize() const {
-  std::string out = bom_ ? "\xEF\xBB\xBF" : "";
-  const char* eol = crlf_ ? "\r\n" : "\n";
+ByteBuffer CsvSheet::Serialize() const {
+  ByteBuffer out;
+  std::size_t cellCount = 0;
+  for (const auto& cells : rows_) cellCount += cells.size();
+  out.reserve(rows_.size() * 2 + cellCount * 24 + 16);  // about right for numbers
+  if (bom_) out.append("\xEF\xBB\xBF");
+  const std::string_view eol = crlf_ ? "\r\n" : "\n";
   for (const auto& cells : rows_) {
     for (std::size_t k = 0; k < cells.size(); ++k) {
-      if (k) out += ',';
-      out += cells[k].IsNumber ? FormatNumber(cells[k].Number) : QuoteField(cells[k].Text);
+      if (k) out.append(",");
+      if (cells[k].IsNumber) {
+        char number[kNumberTextMax];
+        out.append(std::string_view(number, FormatNumberInto(cells[k].Number, number)));
+      } else {
+        out.append(QuoteField(cells[k].Text));
+      }
     }
-    out += eol;
+    out.append(eol);
   }
   return out;
 }
@@ -245,7 +254,7 @@ class CsvFile final : public BookFile {
   std::string SheetName(int) const override { return sheet_->Name(); }
   std::shared_ptr<BookSheet> Sheet(int) override { return sheet_; }
   int ActiveSheetIndex() const override { return 0; }
-  ByteBuffer Serialize() override { return ByteBuffer(sheet_->Serialize()); }
+  ByteBuffer Serialize() override { return sheet_->Serialize(); }
 
  private:
   std::shared_ptr<CsvSheet> sheet_;
