@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
-  libzip-dev libpugixml-dev zip unzip
+  libzip-dev zlib1g-dev libpugixml-dev zip unzip
   qt6-base-dev
   libreoffice-dev libreoffice-calc-nogui
   xvfb xauth
