@@ -205,7 +205,7 @@ void AddCalcCommand(CLI::App& app) {
   calc->add_option("--sheet", args->Sheet, "the sheet to calculate (default: the workbook's active sheet)");
   calc->add_option("-o,--output", args->Out, "save into this file instead (same format as BOOK); BOOK is left as it is");
   calc->add_flag("--extended-range", args->ExtendedRange, "lift the limits of temperature and pressure");
-  calc->add_option("--threads", args->Threads, "threads for the calculation (default 0: all cores)");
+  calc->add_option("--threads", args->Threads, "threads for checking the rows and for the calculation (default 0: all cores)");
 #ifdef TERSOLV_WITH_CALC_LINK
   calc->add_flag("--via-calc", args->ViaCalc,
                  "run the job through a headless LibreOffice Calc instead, for any format it opens "
