@@ -29,19 +29,6 @@ std::string FormatNumber(double value, char decimalSeparator) {
   return text;
 }
 
-std::string DisplayNumber(double value, char decimalSeparator) {
-  if (value == 0.0) return "0";  // also for -0
-  char buffer[48];
-  // to_chars with a precision writes what printf's %g does in the C locale.
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-  if (ec != std::errc()) return NumberText(value, decimalSeparator);
-  for (char* p = buffer; p != end; ++p) {
-    if (*p == 'e') *p = 'E';
-    if (*p == '.') *p = decimalSeparator;
-  }
-  return std::string(buffer, end);
-}
-
 std::optional<double> ParseNumber(std::string_view text) {
   if (text.empty()) return std::nullopt;
   const char* first = text.data();

@@ -21,11 +21,6 @@ std::string FormatNumber(double value, char decimalSeparator = '.');
 inline constexpr std::size_t kNumberTextMax = 32;
 std::size_t FormatNumberInto(double value, char (&buffer)[kNumberTextMax]);
 
-// The text a cell shows for a number (15 significant digits, as printf's
-// "%.15G" writes them: "0.1", "3E+300"), with `decimalSeparator`: what
-// link::NumberText gives, in a fraction of its time.
-std::string DisplayNumber(double value, char decimalSeparator);
-
 // Parses a whole text in C notation ("-1.5e3"); nullopt unless the text is a
 // finite number with nothing around it (no blanks, no "nan" or "inf").
 std::optional<double> ParseNumber(std::string_view text);

@@ -68,7 +68,7 @@ class CsvSheet final : public BookSheet {
   std::string Text(int row, int column) const override {
     const CsvCell* cell = Find(row, column);
     if (!cell) return "";
-    return cell->IsNumber ? DisplayNumber(cell->Number, State().DecimalSeparator) : cell->Text;
+    return cell->IsNumber ? NumberText(cell->Number, State().DecimalSeparator) : cell->Text;
   }
   void PutNumber(int row, int column, double value) override {
     CsvCell& cell = Obtain(row, column);

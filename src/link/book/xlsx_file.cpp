@@ -1056,7 +1056,7 @@ std::string XlsxSheet::Text(int row, int column) const {
       return "";
     case CellKind::Number:
     case CellKind::NumberText:
-      return DisplayNumber(cell->Number, State().DecimalSeparator);
+      return NumberText(cell->Number, State().DecimalSeparator);
     case CellKind::Shared:
       return file_.SharedString(cell->Index);
     case CellKind::Node:
@@ -1069,7 +1069,7 @@ std::string XlsxSheet::Text(int row, int column) const {
   if (!v) return "";
   const char* text = v.text().get();
   if (*text == '\0') return "";
-  if (type.empty() || type == "n") return DisplayNumber(*ParseNumber(text), State().DecimalSeparator);
+  if (type.empty() || type == "n") return NumberText(*ParseNumber(text), State().DecimalSeparator);
   if (type == "s") return file_.SharedString(static_cast<std::size_t>(*ParseNumber(text)));
   if (type == "b") return std::string_view(text) == "1" ? "TRUE" : "FALSE";
   return text;  // str (formula text), e (error value), d (date text)
