@@ -4,8 +4,6 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "link/link.h"
-
 namespace tersolv::link::book {
 
 std::size_t FormatNumberInto(double value, char (&buffer)[kNumberTextMax]) {
