@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "link/book/sheet_xml.h"
+
 namespace tersolv::link::book {
 
 std::size_t FormatNumberInto(double value, char (&buffer)[kNumberTextMax]) {
@@ -56,13 +58,8 @@ int ColumnNumber(std::string_view letters) {
 }
 
 std::string ColumnLetters(int column) {
-  std::string letters;
-  while (column > 0) {
-    const int digit = (column - 1) % 26;
-    letters.insert(letters.begin(), static_cast<char>('A' + digit));
-    column = (column - 1) / 26;
-  }
-  return letters;
+  char letters[8];
+  return std::string(letters, PutColumnLetters(letters, column));
 }
 
 std::optional<CellAddress> ParseCellReference(std::string_view reference) {
