@@ -14,7 +14,7 @@ import importlib
 import sys
 
 # Modules of the package that add a command, in the order --help lists them.
-COMMANDS = ("plot",)
+COMMANDS = ("plot", "validate")
 
 
 def main(argv=None):
