@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "layout/layout.h"
+#include "link/book/cell_format.h"
 #include "link/book/workbook_writer.h"
 #include "link/link.h"
 
@@ -16,41 +18,30 @@ using tersolv::link::book::NewValue;
 
 NewValue T(const char* text) { return std::string(text); }
 
-// Row 1 title, row 2 keyword (the rest of the input columns empty) and a
-// caption over the results, row 3 the input headers and the result captions
-// with their units.
-NewSheet Components() {
+// A data sheet of the layout: row 1 its title, row 2 its keyword (the rest
+// of the input columns empty) and a note over the results, row 3 the
+// headers of its columns.
+NewSheet DataSheet(const tersolv::layout::SheetLayout& layout) {
   NewSheet s;
-  s.Name = "Components";
-  s.Rows = {{T("Tersolv: water, H2S and their binary systems")},
-            {T("Conditions"), {}, T("Results (row 3: quantity, unit); \"sat\" or 0 as pressure: saturation pressure of water")},
-            {T("T, C"), T("P, MPa"), T("Density of water, g/cm3"), T("Molar volume of water, cm3/mol"),
-             T("Fugacity of water, MPa"), T("Density of H2S, g/cm3"), T("Molar volume of H2S, cm3/mol"),
-             T("Fugacity of H2S, MPa"), T("Solubility of H2S in water, mol/kg"),
-             T("Solubility of halite in water, mol/kg")}};
-  s.BoldRows = {1, 3};
-  s.Merges = {"A1:J1"};
-  s.ColumnWidths = {10, 10, 14, 14, 14, 14, 14, 14, 16, 16};
+  s.Name = layout.Name;
+  s.Rows.push_back({T(layout.Title)});
+  s.Rows.push_back({T(layout.Keyword)});
+  s.Rows.back().resize(layout.Inputs.size());
+  s.Rows.back().push_back(T(layout.Note));
+  s.Rows.emplace_back();
+  for (const auto& columns : {layout.Inputs, layout.Results}) {
+    for (const tersolv::layout::Column& column : columns) {
+      s.Rows.back().push_back(T(column.Header));
+      s.ColumnWidths.push_back(column.Width);
+    }
+  }
+  s.BoldRows = {1, tersolv::layout::kHeaderRow};
+  s.Merges = {"A1:" + tersolv::link::book::ColumnLetters(layout.LastColumn()) + "1"};
   return s;
 }
 
-NewSheet Ternary() {
-  NewSheet s;
-  s.Name = "Ternary system";
-  s.Rows = {{T("Tersolv: the ternary system water + H2S + NaCl")},
-            {T("System definitions"), {}, {}, {},
-             T("Results; font colour: blue = m(H2S) above its solubility, red = m(NaCl) above halite "
-               "saturation, magenta = both")},
-            {T("T, C"), T("P, MPa"), T("m(H2S)"), T("m(NaCl)"), T("Osmotic coefficient"),
-             T("Activity coefficient of water (a/x)"), T("Salting-out coefficient of H2S, kg/mol"),
-             T("Solubility of H2S, mol/kg"), T("Activity coefficient of H2S"),
-             T("Mean activity coefficient of NaCl"), T("Density of the solution, g/cm3"),
-             T("Molar volume of the solution, cm3/mol")}};
-  s.BoldRows = {1, 3};
-  s.Merges = {"A1:L1"};
-  s.ColumnWidths = {10, 10, 10, 10, 14, 14, 14, 14, 14, 14, 14, 14};
-  return s;
-}
+NewSheet Components() { return DataSheet(tersolv::layout::kComponents); }
+NewSheet Ternary() { return DataSheet(tersolv::layout::kTernary); }
 
 void AddRows(NewSheet& sheet, const std::vector<std::vector<NewValue>>& rows) {
   for (const auto& row : rows) sheet.Rows.push_back(row);

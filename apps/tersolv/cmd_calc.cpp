@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "console_frontend.h"
 #include "input/reader.h"
+#include "layout/layout.h"
 #include "link/book/book_application.h"
 #include "link/book/file_io.h"
 #include "link/link.h"
@@ -89,10 +90,11 @@ bool SupportedFile(const std::string& path) {
 // The row where a run stopped: the first point row whose last result
 // column is still empty (the driver writes that column last).
 int StoppedRow(const input::WorksheetReader& reader, link::Worksheet& sheet) {
-  const int lastColumn = 2 * reader.Points.SheetKind + 8;
-  for (int i = 1; i <= reader.Points.PointCount; ++i)
-    if (sheet.CellText(i + 3, lastColumn).empty()) return i + 3;
-  return reader.Points.PointCount + 3;
+  const int lastColumn = layout::LayoutOfKind(reader.Points.SheetKind)->LastResultColumn();
+  const int firstRow = layout::kFirstPointRow;
+  for (int i = 0; i < reader.Points.PointCount; ++i)
+    if (sheet.CellText(firstRow + i, lastColumn).empty()) return firstRow + i;
+  return firstRow + reader.Points.PointCount;
 }
 
 void Save(link::book::BookApplication& app, const CalcArgs& args) {

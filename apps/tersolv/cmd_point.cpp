@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "console_frontend.h"
 #include "input/reader.h"
+#include "layout/layout.h"
 #include "link/memory/memory.h"
 #include "water/water.h"
 
@@ -25,42 +26,10 @@ struct PointArgs {
   bool Json = false;
 };
 
-struct Column {
-  int Index;
-  const char* Key;
-  const char* Label;
-  const char* Unit;
-};
-
-constexpr Column kComponents[] = {
-    {3, "water_density", "Density of water", "g/cm3"},
-    {4, "water_molar_volume", "Molar volume of water", "cm3/mol"},
-    {5, "water_fugacity", "Fugacity of water", "MPa"},
-    {6, "h2s_density", "Density of H2S", "g/cm3"},
-    {7, "h2s_molar_volume", "Molar volume of H2S", "cm3/mol"},
-    {8, "h2s_fugacity", "Fugacity of H2S", "MPa"},
-    {9, "h2s_solubility", "Solubility of H2S in water", "mol/kg"},
-    {10, "halite_solubility", "Solubility of halite in water", "mol/kg"},
-};
-
-constexpr Column kTernary[] = {
-    {5, "osmotic_coefficient", "Osmotic coefficient", ""},
-    {6, "water_activity_coefficient", "Activity coefficient of water, a_w/x_w", ""},
-    {7, "salting_out_coefficient", "Salting-out coefficient of H2S", "kg/mol"},
-    {8, "h2s_solubility", "Solubility of H2S in the solution", "mol/kg"},
-    {9, "h2s_activity_coefficient", "Activity coefficient of H2S", ""},
-    {10, "nacl_activity_coefficient", "Mean activity coefficient of NaCl", ""},
-    {11, "density", "Density of the solution", "g/cm3"},
-    {12, "molar_volume", "Molar volume of the solution", "cm3/mol"},
-};
-
 const char* MarkText(link::Rgb mark) {
-  switch (mark) {
-    case 0: return "none";
-    case 255: return "red: NaCl above halite saturation";
-    case 16711680: return "blue: H2S above its solubility";
-    default: return "magenta: H2S and NaCl above saturation";
-  }
+  for (const layout::Mark& m : layout::kMarks)
+    if (m.Colour == mark) return m.Meaning;
+  return "unknown";
 }
 
 std::string Plain(double value) {
@@ -85,18 +54,18 @@ void RunPoint(const PointArgs& args) {
   const bool ternary = args.Molalities.size() == 2;
 
   // A one-row sheet of the layout, the arguments typed into its cells.
+  const layout::SheetLayout& sheetLayout = ternary ? layout::kTernary : layout::kComponents;
+  const int row = layout::kFirstPointRow;
   link::memory::MemoryApplication sheets('.');
   sheets.AddWorkbook("point");
-  auto sheet = sheets.AddSheet(ternary ? "Ternary system" : "Components");
+  auto sheet = sheets.AddSheet(sheetLayout.Name);
   sheet->SetText(1, 1, "tersolv point");
-  sheet->SetText(2, 1, ternary ? "System definitions" : "Conditions");
-  const char* headers[] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
-  for (int c = 0; c < (ternary ? 4 : 2); ++c) sheet->SetText(3, c + 1, headers[c]);
-  sheet->SetText(4, 1, args.T);
-  sheet->SetText(4, 2, args.P);
-  if (ternary) {
-    sheet->SetText(4, 3, args.Molalities[0]);
-    sheet->SetText(4, 4, args.Molalities[1]);
+  sheet->SetText(layout::kKeywordRow, 1, sheetLayout.Keyword);
+  const std::string* typed[] = {&args.T, &args.P, ternary ? &args.Molalities[0] : nullptr,
+                                ternary ? &args.Molalities[1] : nullptr};
+  for (const layout::Column& input : sheetLayout.Inputs) {
+    sheet->SetText(layout::kHeaderRow, input.Index, input.Header);
+    sheet->SetText(row, input.Index, *typed[input.Index - 1]);
   }
 
   ConsoleFrontend frontend(false, false);
@@ -115,34 +84,28 @@ void RunPoint(const PointArgs& args) {
     Fail(kExitRuntime, std::string("run-time error: ") + e.what());
   }
 
+  // The inputs as the reader wrote them back (numbers), then the results.
   nlohmann::ordered_json json;
-  const double T = std::get<double>(sheet->Value(4, 1));
-  const double P = std::get<double>(sheet->Value(4, 2));
-  json["T"] = T;
-  json["P"] = P;
-  if (!args.Json) {
-    PrintLine("Temperature", Plain(T), "C");
-    PrintLine("Pressure", Plain(P), "MPa");
-    if (ternary) {
-      PrintLine("Molality of H2S", Plain(reader.Points.PointMH2S[1]), "mol/kg");
-      PrintLine("Molality of NaCl", Plain(reader.Points.PointMNaCl[1]), "mol/kg");
-    }
+  for (const layout::Column& input : sheetLayout.Inputs) {
+    const double value = std::get<double>(sheet->Value(row, input.Index));
+    if (input.Key != nullptr) json[input.Key] = value;
+    if (!args.Json) PrintLine(input.Caption, Plain(value), input.Unit);
   }
-  for (const Column& column : ternary ? std::span<const Column>(kTernary) : std::span<const Column>(kComponents)) {
-    const link::memory::CellValue value = sheet->Value(4, column.Index);
+  for (const layout::Column& column : sheetLayout.Results) {
+    const link::memory::CellValue value = sheet->Value(row, column.Index);
     if (const double* number = std::get_if<double>(&value)) {
       json[column.Key] = *number;
-      if (!args.Json) PrintLine(column.Label, Plain(*number), column.Unit);
+      if (!args.Json) PrintLine(column.Caption, Plain(*number), column.Unit);
     } else if (const std::string* text = std::get_if<std::string>(&value)) {
       json[column.Key] = *text;
-      if (!args.Json) PrintLine(column.Label, *text, "");
+      if (!args.Json) PrintLine(column.Caption, *text, "");
     } else {
       json[column.Key] = nullptr;  // undefined at this point (no H2S dissolves)
-      if (!args.Json) PrintLine(column.Label, "undefined", "");
+      if (!args.Json) PrintLine(column.Caption, "undefined", "");
     }
   }
-  if (ternary) {
-    const link::Rgb mark = sheet->FontColor(4, 5);
+  if (sheetLayout.HasMarks()) {
+    const link::Rgb mark = sheet->FontColor(row, sheetLayout.FirstMarkedColumn());
     json["mark"] = mark;
     if (!args.Json) PrintLine("Mark", std::to_string(mark) + " (" + MarkText(mark) + ")", "");
   }

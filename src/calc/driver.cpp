@@ -1,23 +1,24 @@
 #include "calc/driver.h"
 
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "calc/point.h"
 #include "input/row_blocks.h"
+#include "layout/layout.h"
 
 namespace tersolv::calc {
 namespace {
 
-constexpr int kFirstRow = 3;         // point i goes to row i + 3
 constexpr std::size_t kBlock = 64;   // points a thread takes at a time
 constexpr int kProgressEvery = 256;  // points between progress calls
 
 // Writes the cells of one point's row in their order (runs of consecutive
 // numbers in one call) and its colour mark; rethrows the point's error after
 // the cells written before it.
-void WriteRow(link::Worksheet& sheet, int row, const PointOutcome& out) {
-  double run[8];
+void WriteRow(link::Worksheet& sheet, const layout::SheetLayout& layout, int row, const PointOutcome& out) {
+  double run[layout::kMaxResults];
   int runStart = 0, runLength = 0;
   auto flush = [&] {
     if (runLength == 1) {
@@ -27,24 +28,27 @@ void WriteRow(link::Worksheet& sheet, int row, const PointOutcome& out) {
     }
     runLength = 0;
   };
-  for (int k = 0; k < out.WriteCount; ++k) {
-    const CellWrite& cell = out.Writes[static_cast<std::size_t>(k)];
-    if (cell.What == CellWrite::Kind::Number) {
-      if (runLength > 0 && cell.Column != runStart + runLength) flush();
-      if (runLength == 0) runStart = cell.Column;
+  for (std::size_t k = 0; k < out.Written; ++k) {
+    const std::size_t slot = out.Order[k];
+    const ResultCell& cell = out.Cells[slot];
+    const int column = layout.Results[slot].Index;
+    if (cell.What == ResultCell::Kind::Number) {
+      if (runLength > 0 && column != runStart + runLength) flush();
+      if (runLength == 0) runStart = column;
       run[runLength++] = cell.Value;
       continue;
     }
     flush();
-    if (cell.What == CellWrite::Kind::NotFound) {
-      sheet.WriteText(row, cell.Column, "not found");
+    if (cell.What == ResultCell::Kind::NotFound) {
+      sheet.WriteText(row, column, "not found");
     } else {
-      sheet.ClearContents(row, cell.Column, cell.Column);
+      sheet.ClearContents(row, column, column);
     }
   }
   flush();
   if (out.Fault) std::rethrow_exception(out.Fault);
-  if (out.Mark != 0) sheet.SetFontColor(row, 5, 12, out.Mark);
+  if (out.Mark != 0 && layout.HasMarks())
+    sheet.SetFontColor(row, layout.FirstMarkedColumn(), layout.LastMarkedColumn(), out.Mark);
 }
 
 PointOutcome ComputePoint(PointCalculator& calculator, const input::PointList& points, std::size_t i) {
@@ -64,6 +68,8 @@ void CalculateValues(const input::WorksheetReader& reader, link::Worksheet& Data
   const std::string SavedCaption = frontend.Caption();
   frontend.SetCaption("Calculating...");
   const int count = reader.Points.PointCount;
+  const layout::SheetLayout* layout = layout::LayoutOfKind(reader.Points.SheetKind);
+  if (layout == nullptr && count > 0) throw std::logic_error("points of no known layout");
   const unsigned threads = input::BlockThreads(options.Threads, static_cast<std::size_t>(count), kBlock);
   std::vector<std::unique_ptr<PointCalculator>> calculators;
   for (unsigned t = 0; t < threads; ++t)
@@ -79,7 +85,7 @@ void CalculateValues(const input::WorksheetReader& reader, link::Worksheet& Data
       },
       [&](std::size_t i) {
         const int point = static_cast<int>(i) + 1;
-        WriteRow(DataSheet, point + kFirstRow, outcomes[i]);  // rethrows the point's fault
+        WriteRow(DataSheet, *layout, point + layout::kFirstPointRow - 1, outcomes[i]);  // rethrows the point's fault
         if (options.Progress && (point % kProgressEvery == 0 || point == count)) options.Progress(point, count);
         return true;
       });

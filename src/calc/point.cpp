@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <string_view>
 
 #include "calc/equations.h"
 #include "h2s/h2s.h"
@@ -13,6 +14,10 @@ namespace tersolv::calc {
 namespace {
 
 constexpr double kBarToMPa = 0.1;
+
+// The result of this key in the "Components" or "Ternary system" row.
+consteval layout::ResultSlot Components(std::string_view key) { return layout::Slot(layout::kComponents, key); }
+consteval layout::ResultSlot Ternary(std::string_view key) { return layout::Slot(layout::kTernary, key); }
 
 // The model's run-time error, with the state point added to its message.
 FloatingPointError AtPoint(const std::exception& e, double T, double P) {
@@ -86,18 +91,18 @@ void PointCalculator::Run(int kind, double T, double P, double Rho, double MH, d
       SolubilityInPureWater(solubility.H2SSolubilityIdeal, solubility.H2SSolubilityMolality, h2s);
 
   if (kind == 1) {
-    out.Number(3, Rho);
-    out.Number(4, Vw);
-    out.Number(5, fw * kBarToMPa);
-    out.Number(6, pure.H2SDensity);
-    out.Number(7, pure.H2SVolume);
-    out.Number(8, pure.H2SFugacity * kBarToMPa);
-    out.Number(9, pureWater.MH0);
+    out.Number(Components("water_density"), Rho);
+    out.Number(Components("water_molar_volume"), Vw);
+    out.Number(Components("water_fugacity"), fw * kBarToMPa);
+    out.Number(Components("h2s_density"), pure.H2SDensity);
+    out.Number(Components("h2s_molar_volume"), pure.H2SVolume);
+    out.Number(Components("h2s_fugacity"), pure.H2SFugacity * kBarToMPa);
+    out.Number(Components("h2s_solubility"), pureWater.MH0);
     const std::optional<double> halite = HaliteSolubility(L, Rho, T, epsilon, params, h2s);
     if (halite) {
-      out.Number(10, *halite);
+      out.Number(Components("halite_solubility"), *halite);
     } else {
-      out.Special(10, CellWrite::Kind::NotFound);
+      out.Special(Components("halite_solubility"), ResultCell::Kind::NotFound);
     }
     return;
   }
@@ -108,24 +113,27 @@ void PointCalculator::Run(int kind, double T, double P, double Rho, double MH, d
   const double psat = water_.SaturationPressure(T, rhoVapour, rhoLiquid);
   const double m0s = ReferenceMolality(T, P, Rho, lnFw, psat, pure.H2SFugacity);
   const double mHs = SolubilityInSolution(m0s, pureWater.LastIterate, MN, h2s);
-  if (mHs < MH) out.Mark = kMarkH2S;
+  if (mHs < MH) out.Mark = layout::kMarkH2S;
   const double lnGammaH2S = nacl::LnGammaH2S(MH, MN, h2s);
   // k_S is undefined where no H2S dissolves (m_Hs <= 0): the cell is left
   // empty rather than showing a value of another point.
   if (mHs > 0) {
-    out.Number(7, SaltingOutCoefficient(pureWater.MH0, mHs, MN, h2s));
+    out.Number(Ternary("salting_out_coefficient"), SaltingOutCoefficient(pureWater.MH0, mHs, MN, h2s));
   } else {
-    out.Special(7, CellWrite::Kind::Empty);
+    out.Special(Ternary("salting_out_coefficient"), ResultCell::Kind::Empty);
   }
-  out.Number(8, mHs);
-  out.Number(9, CheckFinite(std::exp(lnGammaH2S), "the activity coefficient of H2S"));
+  out.Number(Ternary("h2s_solubility"), mHs);
+  out.Number(Ternary("h2s_activity_coefficient"),
+             CheckFinite(std::exp(lnGammaH2S), "the activity coefficient of H2S"));
 
   const nacl::NaClActivity activity = nacl::EvaluateNaClActivity(MN, MH, Rho, T, epsilon, params, h2s);
-  if (CheckFinite(std::exp(L - activity.LnGammaPM), "the halite saturation molality") < MN) out.Mark += kMarkHalite;
-  out.Number(10, CheckFinite(std::exp(activity.LnGammaPM), "the activity coefficient of NaCl"));
+  const double haliteSaturation = CheckFinite(std::exp(L - activity.LnGammaPM), "the halite saturation molality");
+  if (haliteSaturation < MN) out.Mark += layout::kMarkHalite;
+  out.Number(Ternary("nacl_activity_coefficient"),
+             CheckFinite(std::exp(activity.LnGammaPM), "the activity coefficient of NaCl"));
   const double phi = nacl::OsmoticCoefficient(MN, MH, activity, params, h2s);
-  out.Number(5, phi);
-  out.Number(6, WaterActivityCoefficient(MN, MH, phi));
+  out.Number(Ternary("osmotic_coefficient"), phi);
+  out.Number(Ternary("water_activity_coefficient"), WaterActivityCoefficient(MN, MH, phi));
 
   // The standard volumes of the ions at this state: the same HKF evaluation
   // as above (the water state has not changed since), so not repeated.
@@ -133,8 +141,8 @@ void PointCalculator::Run(int kind, double T, double P, double Rho, double MH, d
   const double VPhi = nacl::ApparentMolarVolume(MN, activity, T, epsilon, epsilonDP, Rho, rhoDP, params,
                                                 sodium.HKFVolume, chloride.HKFVolume);
   const SolutionVolume solution = SolutionVolumeAndDensity(MH, MN, Vw, VH, VPhi);
-  out.Number(11, solution.Density);
-  out.Number(12, solution.MolarVolume);
+  out.Number(Ternary("density"), solution.Density);
+  out.Number(Ternary("molar_volume"), solution.MolarVolume);
 }
 
 }  // namespace tersolv::calc

@@ -1,7 +1,7 @@
 // One point of the calculation: runs the property models in their fixed order
 // at (T, P) and combines their results into the result columns of a
-// "Components" or "Ternary system" row, recording the cells in the order they
-// are written. One PointCalculator owns one set of model objects; use one per
+// "Components" or "Ternary system" row (layout/layout.h), recording the cells
+// in the order they are written. One PointCalculator owns one set of model objects; use one per
 // thread.
 //
 // Units: T in K, P in bar, rho g/cm3, molalities mol/kg; the cells hold the
@@ -13,37 +13,40 @@
 #include <exception>
 
 #include "input/reader.h"
+#include "layout/layout.h"
 #include "link/link.h"
 #include "nacl/halite.h"
 #include "water/water.h"
 
 namespace tersolv::calc {
 
-// Colour marks of a "Ternary system" row (font colours, red + 256 green +
-// 65536 blue).
-inline constexpr link::Rgb kMarkHalite = 255;          // NaCl above halite saturation: red
-inline constexpr link::Rgb kMarkH2S = 16711680;        // H2S above its solubility: blue
-inline constexpr link::Rgb kMarkBoth = 16711680 + 255; // both: magenta
-
 // One cell of a result row.
-struct CellWrite {
-  enum class Kind : std::uint8_t { Number, NotFound, Empty };
-  int Column = 0;
-  Kind What = Kind::Number;
+struct ResultCell {
+  enum class Kind : std::uint8_t { Unset, Number, NotFound, Empty };
+  Kind What = Kind::Unset;
   double Value = 0;
 };
 
-// The result row of one point: the cells in the order they are written, the
-// mark, and the run-time error that ended the point (the cells before it
-// stand).
+// The result row of one point: a cell for each result column of the layout
+// (by its position among the results), the order in which they were
+// written, the mark, and the run-time error that ended the point (the cells
+// before it stand). A cell set twice keeps its first place in the order.
 struct PointOutcome {
-  std::array<CellWrite, 8> Writes{};
-  int WriteCount = 0;
+  std::array<ResultCell, layout::kMaxResults> Cells{};
+  std::array<std::uint8_t, layout::kMaxResults> Order{};
+  std::size_t Written = 0;
   link::Rgb Mark = 0;
   std::exception_ptr Fault;
 
-  void Number(int column, double value) { Writes[static_cast<std::size_t>(WriteCount++)] = {column, CellWrite::Kind::Number, value}; }
-  void Special(int column, CellWrite::Kind kind) { Writes[static_cast<std::size_t>(WriteCount++)] = {column, kind, 0}; }
+  void Number(layout::ResultSlot slot, double value) { Set(slot, {ResultCell::Kind::Number, value}); }
+  void Special(layout::ResultSlot slot, ResultCell::Kind kind) { Set(slot, {kind, 0}); }
+
+ private:
+  void Set(layout::ResultSlot slot, ResultCell cell) {
+    ResultCell& target = Cells.at(slot.Index);
+    if (target.What == ResultCell::Kind::Unset) Order[Written++] = slot.Index;
+    target = cell;
+  }
 };
 
 class PointCalculator {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "input/row_blocks.h"
+#include "layout/layout.h"
 #include "nacl/halite.h"
 
 namespace tersolv::input {
@@ -167,18 +168,18 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
   HaliteData = {{halite.G0, halite.S0, halite.V0, halite.A, halite.B, halite.C, halite.D}};
 
   // Header rows.
-  const int headerColumns = kind == 1 ? 2 : 4;
+  const layout::SheetLayout& sheetLayout = *layout::LayoutOfKind(kind);
+  const int headerColumns = static_cast<int>(sheetLayout.Inputs.size());
   NextRow(sheet);
-  if (cell_ != (kind == 1 ? "Conditions" : "System definitions")) return 2;
+  if (cell_ != sheetLayout.Keyword) return 2;
   while (CursorColumn < headerColumns) {
     NextCell(sheet);
     if (!cell_.empty()) return 2;
   }
-  static const char* const kHeaders[4] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
   NextRow(sheet);
-  for (int c = 0; c < headerColumns; ++c) {
-    if (c > 0) NextCell(sheet);
-    if (cell_ != kHeaders[c]) return 2;
+  for (const layout::Column& input : sheetLayout.Inputs) {
+    if (input.Index > 1) NextCell(sheet);
+    if (cell_ != input.Header) return 2;
   }
 
   // Data rows, in two steps that keep the outcome of a row-by-row reading:
@@ -269,8 +270,10 @@ std::int16_t WorksheetReader::AcceptRow(link::Worksheet& sheet, int kind, const 
     sheet.WriteNumber(r.Row, 3, r.Molality[0]);
     sheet.WriteNumber(r.Row, 4, r.Molality[1]);
   }
-  sheet.ClearContents(r.Row, 2 * kind + 1, 2 * kind + 8);
-  if (kind == 2) sheet.SetFontColor(r.Row, 2 * kind + 1, 2 * kind + 8, link::RgbColor(0, 0, 0));
+  const layout::SheetLayout& sheetLayout = *layout::LayoutOfKind(kind);
+  sheet.ClearContents(r.Row, sheetLayout.FirstResultColumn(), sheetLayout.LastResultColumn());
+  if (sheetLayout.HasMarks())
+    sheet.SetFontColor(r.Row, sheetLayout.FirstMarkedColumn(), sheetLayout.LastMarkedColumn(), link::RgbColor(0, 0, 0));
   return 0;
 }
 
@@ -316,7 +319,8 @@ std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> Dat
   try {
     if (!DataSheet) throw link::LinkError(link::kNotAWorksheet, "No data sheet");
     const std::string name = DataSheet->Name();
-    Points.SheetKind = name == "Components" ? 1 : name == "Ternary system" ? 2 : 0;
+    const layout::SheetLayout* sheetLayout = layout::LayoutNamed(name);
+    Points.SheetKind = static_cast<std::int16_t>(sheetLayout ? sheetLayout->Kind : 0);
     status = Points.SheetKind == 0 ? 3 : ReadRows(*DataSheet, ExtendedRange);
   } catch (const std::exception&) {
     status = 1;  // any run-time error: link failure, floating-point fault, overflow
@@ -331,10 +335,10 @@ std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> Dat
   ErrorCode = status;
   ErrorText = kStatusText[status];
   if (status != 0) {
-    const int kind = Points.SheetKind;
-    if (CursorRow > 4 && kind != 0) {
+    const layout::SheetLayout* sheetLayout = layout::LayoutOfKind(Points.SheetKind);
+    if (CursorRow > layout::kFirstPointRow && sheetLayout) {
       try {
-        DataSheet->ClearContents(CursorRow, 2 * kind + 1, 2 * kind + 8);
+        DataSheet->ClearContents(CursorRow, sheetLayout->FirstResultColumn(), sheetLayout->LastResultColumn());
       } catch (const std::exception&) {
         // The status already tells of the failure; the message below shows it.
       }

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "calc/equations.h"
+#include "calc/point.h"
 #include "calc/reference_points.h"
 #include "fakes/sheets.h"
 #include "water/fp_check.h"
@@ -198,6 +199,16 @@ TEST(Driver, AWorkbookClosedWhileWorkersRunEndsTheRunWithItsError) {
     if (bench.app.WorkbookCount() > 0) bench.app.CloseWorkbook(1);
   };
   EXPECT_THROW(calc::CalculateValues(bench.reader, *sheet, bench.frontend, {2, closeOnce, false}), link::LinkError);
+}
+
+TEST(Driver, AResultRowHoldsEachCellOnceAndNoMore) {
+  // A cell set again keeps its first place; a position beyond the row is refused, not written past it.
+  calc::PointOutcome row;
+  row.Number({2}, 1.0);
+  row.Special({0}, calc::ResultCell::Kind::Empty);
+  row.Number({2}, 3.0);
+  EXPECT_THROW(row.Number({layout::kMaxResults}, 4.0), std::out_of_range);
+  EXPECT_EQ(std::tuple(row.Written, row.Order[0], row.Order[1], row.Cells[2].Value), std::tuple(2u, 2, 0, 3.0));
 }
 
 TEST(Equations, IterationCapsAndZeroLimits) {
