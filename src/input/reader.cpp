@@ -13,12 +13,10 @@
 namespace tersolv::input {
 namespace {
 
-constexpr double kZeroCelsius = 273.15;      // K
 constexpr double kMaxCelsius = 325.0;        // upper temperature limit, C
 constexpr double kMaxPressure = 1000.0;      // bar
 constexpr double kMinDensity = 0.322;        // g/cm3, critical density of water
 constexpr std::int16_t kMaxPoints = 32767;  // points of one sheet
-
 
 const char* const kStatusText[8] = {"",
                                     "Unexpected error",
@@ -45,12 +43,60 @@ std::string Lower(std::string text) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// A status of the reader: ends the reading at the cursor's cell.
-struct Rejected {
-  std::int16_t Status;
-};
-
 }  // namespace
+
+CheckStatus CheckTemperature(double celsius, bool extendedRange) {
+  if (!extendedRange && !(celsius >= 0 && celsius <= kMaxCelsius)) return {4, 1};
+  return {};
+}
+
+PressureCheck CheckPressure(water::WaterModel& water, double T, const PressureInput& pressure, bool extendedRange) {
+  constexpr PressureCheck kOutOfRange{{4, 2}}, kNoSaturation{{5, 2}};
+  using Kind = PressureInput::Kind;
+  Kind kind = pressure.What;
+  double P = 0;
+  if (kind == Kind::MPa) {
+    if (pressure.Value < 0) return kOutOfRange;
+    if (pressure.Value == 0) kind = Kind::SaturationAtLeastOneBar;
+    P = 10.0 * pressure.Value;
+  }
+  if (kind != Kind::MPa) {
+    if (T > water::kCriticalTemperature) return kNoSaturation;
+    double rhoVapour = 0, rhoLiquid = 0;
+    P = water.SaturationPressure(T, rhoVapour, rhoLiquid);
+    // A saturation pressure that the solver cannot find (it reports failure
+    // by a value <= 0) does not exist for this row either; taking 1 bar for
+    // "0" would hide it.
+    if (!(P > 0)) return kNoSaturation;
+    if (kind == Kind::SaturationAtLeastOneBar && P < 1.0) P = 1.0;
+  }
+  if (!extendedRange && P > kMaxPressure) return kOutOfRange;
+  return {{}, P, kind != Kind::MPa};
+}
+
+LiquidDensity EvaluateDensity(water::WaterModel& water, double T, double P) {
+  LiquidDensity d;
+  d.Rho = water.WaterDensity(T, P, water::kLiquidPhase);
+  if (T < water::kCriticalTemperature) {  // evaluated on the way: remembered, so nearly free
+    SaturationState& s = d.Saturation;
+    s.Psat = std::max(0.0, water.SaturationPressure(T, s.RhoVapour, s.RhoLiquid));
+  }
+  return d;
+}
+
+CheckStatus CheckDensity(double rho) { return rho >= kMinDensity ? CheckStatus{} : CheckStatus{4, 2}; }
+
+CheckStatus CheckMolality(int k, double molality) {
+  if (molality >= 0) return {};
+  return {static_cast<std::int16_t>(k == 0 ? 6 : 7), 3 + k};
+}
+
+const char* StatusText(std::int16_t status) { return status >= 0 && status < 8 ? kStatusText[status] : ""; }
+
+HaliteDataRecord StandardHaliteData() {
+  const nacl::HaliteConstants& halite = nacl::HaliteData;
+  return {{halite.G0, halite.S0, halite.V0, halite.A, halite.B, halite.C, halite.D}};
+}
 
 WorksheetReader::WorksheetReader(link::Application& app, link::Frontend& frontend, water::WaterModel& water,
                                  char decimalSeparator)
@@ -130,31 +176,14 @@ void WorksheetReader::NextCell(link::Worksheet& sheet) {
   cell_ = sheet.CellText(CursorRow, CursorColumn);
 }
 
-std::int16_t WorksheetReader::ReadPressure(double T, double& P) {
+std::int16_t WorksheetReader::ReadPressure(PressureInput& pressure) const {
   const std::string text = Lower(Trim(cell_));
-  bool keyword = text == "sat" || text == "0";
-  bool atLeastOneBar = text == "0";
-  if (!keyword) {
-    if (!IsNumberText(text)) return 2;
-    const double p = ToNumber(text);  // MPa
-    if (p == 0) {
-      keyword = true;
-      atLeastOneBar = true;
-    } else if (p < 0) {
-      return 4;
-    } else {
-      P = 10.0 * p;
-      return 0;
-    }
+  if (text == "sat" || text == "0") {
+    pressure.What = text == "sat" ? PressureInput::Kind::Saturation : PressureInput::Kind::SaturationAtLeastOneBar;
+    return 0;
   }
-  if (T > water::kCriticalTemperature) return 5;
-  double rhoVapour = 0, rhoLiquid = 0;
-  P = water_.SaturationPressure(T, rhoVapour, rhoLiquid);
-  // A saturation pressure that the solver cannot find (it reports failure by
-  // a value <= 0) does not exist for this row either; taking 1 bar for "0"
-  // would hide it.
-  if (!(P > 0)) return 5;
-  if (atLeastOneBar && P < 1.0) P = 1.0;
+  if (!IsNumberText(text)) return 2;
+  pressure = {PressureInput::Kind::MPa, ToNumber(text)};
   return 0;
 }
 
@@ -164,8 +193,7 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
   NextRow(sheet);
   if (cell_.empty()) NextCell(sheet);
   HaliteDataSet = true;
-  const nacl::HaliteConstants& halite = nacl::HaliteData;  // the constants of solid NaCl
-  HaliteData = {{halite.G0, halite.S0, halite.V0, halite.A, halite.B, halite.C, halite.D}};
+  HaliteData = StandardHaliteData();
 
   // Header rows.
   const layout::SheetLayout& sheetLayout = *layout::LayoutOfKind(kind);
@@ -219,14 +247,17 @@ std::int16_t WorksheetReader::ReadDataCells(link::Worksheet& sheet, int kind, bo
     if (cell_.empty()) return 0;
     if (!IsNumberText(cell_)) return 2;
     const double t = ToNumber(cell_);
-    if (!ExtendedRange && !(t >= 0 && t <= kMaxCelsius)) return 4;
+    if (const CheckStatus status = CheckTemperature(t, ExtendedRange)) return status.Status;
     PendingRow row;
     row.Row = CursorRow;
     row.T = t + kZeroCelsius;
 
     NextCell(sheet);
-    if (std::int16_t status = ReadPressure(row.T, row.P)) return status;
-    if (!ExtendedRange && row.P > kMaxPressure) return 4;
+    PressureInput pressure;
+    if (std::int16_t status = ReadPressure(pressure)) return status;
+    const PressureCheck checked = CheckPressure(water_, row.T, pressure, ExtendedRange);
+    if (checked.Check) return checked.Check.Status;
+    row.P = checked.P;
 
     for (int k = 0; k < 2 && kind == 2 && row.Status == 0; ++k) {
       NextCell(sheet);
@@ -236,7 +267,7 @@ std::int16_t WorksheetReader::ReadDataCells(link::Worksheet& sheet, int kind, bo
         row.Status = 2;
       } else {
         row.Molality[k] = ToNumber(text);
-        if (row.Molality[k] < 0) row.Status = k == 0 ? 6 : 7;
+        row.Status = CheckMolality(k, row.Molality[k]).Status;
       }
     }
     row.EndColumn = CursorColumn;
@@ -251,7 +282,7 @@ std::int16_t WorksheetReader::AcceptRow(link::Worksheet& sheet, int kind, const 
   CursorRow = r.Row;
   CursorColumn = 2;  // the density is checked once the pressure is read
   if (r.Fault) std::rethrow_exception(r.Fault);
-  if (!(r.Rho >= kMinDensity)) return 4;
+  if (const CheckStatus density = CheckDensity(r.Rho)) return density.Status;
   CursorColumn = r.EndColumn;
   if (r.Status != 0) return r.Status;
   if (Points.PointCount == kMaxPoints) throw std::overflow_error("more than 32767 points");
@@ -264,8 +295,8 @@ std::int16_t WorksheetReader::AcceptRow(link::Worksheet& sheet, int kind, const 
     Points.PointMH2S.push_back(r.Molality[0]);
     Points.PointMNaCl.push_back(r.Molality[1]);
   }
-  sheet.WriteNumber(r.Row, 1, r.T - kZeroCelsius);
-  sheet.WriteNumber(r.Row, 2, r.P * 0.1);
+  sheet.WriteNumber(r.Row, 1, SheetTemperature(r.T));
+  sheet.WriteNumber(r.Row, 2, SheetPressure(r.P));
   if (kind == 2) {
     sheet.WriteNumber(r.Row, 3, r.Molality[0]);
     sheet.WriteNumber(r.Row, 4, r.Molality[1]);
@@ -287,16 +318,13 @@ std::int16_t WorksheetReader::AcceptRows(link::Worksheet& sheet, int kind, std::
       [&](unsigned thread, std::size_t i) {
         PendingRow& row = rows[i];
         try {
-          water::WaterModel& water = thread == 0 ? water_ : extra[thread - 1];
-          row.Rho = water.WaterDensity(row.T, row.P, water::kLiquidPhase);
-          if (row.T < water::kCriticalTemperature) {  // evaluated on the way: remembered, so nearly free
-            PointList::Saturation& s = row.Saturation;
-            s.Psat = std::max(0.0, water.SaturationPressure(row.T, s.RhoVapour, s.RhoLiquid));
-          }
+          const LiquidDensity density = EvaluateDensity(thread == 0 ? water_ : extra[thread - 1], row.T, row.P);
+          row.Rho = density.Rho;
+          row.Saturation = density.Saturation;
         } catch (...) {
           row.Fault = std::current_exception();
         }
-        return !row.Fault && row.Rho >= kMinDensity;
+        return !row.Fault && !CheckDensity(row.Rho);
       },
       [&](std::size_t i) { return (status = AcceptRow(sheet, kind, rows[i])) == 0; });
   return status;
@@ -333,7 +361,7 @@ std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> Dat
   }
 
   ErrorCode = status;
-  ErrorText = kStatusText[status];
+  ErrorText = StatusText(status);
   if (status != 0) {
     const layout::SheetLayout* sheetLayout = layout::LayoutOfKind(Points.SheetKind);
     if (CursorRow > layout::kFirstPointRow && sheetLayout) {

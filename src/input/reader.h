@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "input/point_checks.h"
 #include "link/frontend.h"
 #include "link/link.h"
 #include "water/water.h"
@@ -24,6 +25,8 @@ namespace tersolv::input {
 struct HaliteDataRecord {
   double Values[7] = {0, 0, 0, 0, 0, 0, 0};
 };
+// The constants of solid NaCl that every read sets.
+HaliteDataRecord StandardHaliteData();
 
 // The accepted points of the last read. Vectors are indexed from 1; element 0
 // is never used (kept so that point i is PointT[i], as the sheet numbers it).
@@ -33,9 +36,7 @@ struct PointList {
   std::vector<double> PointT{0.0}, PointP{0.0}, PointRho{0.0}, PointMH2S{0.0}, PointMNaCl{0.0};
   // The saturation state at each point's temperature as the density check
   // evaluated it (Psat 0 where it did not), so that it is not evaluated again.
-  struct Saturation {
-    double Psat = 0, RhoVapour = 0, RhoLiquid = 0;
-  };
+  using Saturation = SaturationState;
   std::vector<Saturation> PointSaturation{Saturation{}};
 };
 
@@ -89,7 +90,8 @@ class WorksheetReader {
   // the status of the first failing row, or 0.
   std::int16_t AcceptRows(link::Worksheet& sheet, int kind, std::vector<PendingRow>& rows);
   std::int16_t AcceptRow(link::Worksheet& sheet, int kind, const PendingRow& row);
-  std::int16_t ReadPressure(double T, double& P);
+  // The pressure cell as a number or keyword; status 2 when it is neither.
+  std::int16_t ReadPressure(PressureInput& pressure) const;
 
   std::string cell_;
   link::Application& app_;
