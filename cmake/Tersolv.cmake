@@ -4,6 +4,11 @@
 function(tersolv_target_options target)
   target_compile_features(${target} PUBLIC cxx_std_20)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(CMAKE_POSITION_INDEPENDENT_CODE)
+    # Position-independent code for the Python module, still inlined as an
+    # executable's would be (no symbol of ours is meant to be interposed).
+    target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+  endif()
   if(TERSOLV_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

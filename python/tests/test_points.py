@@ -1,0 +1,200 @@
+"""tersolv.components and tersolv.ternary against `tersolv point --json`, bit for bit, point by point."""
+
+import math
+import re
+
+import numpy as np
+import pytest
+
+import tersolv
+from conftest import run_point
+
+# The sheet's texts of the statuses a point can get.
+STATUS_OF_TEXT = {
+    "Unexpected error": 1,
+    "Format error or incorrect keyword": 2,
+    "T/P/D value(s) out of range": 4,
+    "Saturation vapor pressure does not exist": 5,
+    "Illegal value of m(H2S)": 6,
+    "Illegal value of m(NaCl)": 7,
+}
+
+# (T, P, extended range, expected status) of "Components" points: computed,
+# "not found", at saturation, and rejected at each status.
+COMPONENTS = [
+    (25.0, 10.0, False, 0),
+    (25.0, 0.0, False, 0),  # at least 0.1 MPa
+    (100.0, "sat", False, 0),
+    (300.0, 50.0, False, 0),  # no halite solubility found
+    (0.0, 100.0, False, 0),
+    (325.0, "0", False, 0),
+    (350.0, 10.0, False, 4),  # T beyond 325 C
+    (25.0, 150.0, False, 4),  # P beyond 100 MPa
+    (25.0, -1.0, False, 4),
+    (2000.0, 10.0, True, 4),  # below the density floor of liquid water
+    (25.0, float("nan"), False, 2),
+    (25.0, "steam", False, 2),
+    (float("inf"), 10.0, False, 2),
+    (380.0, "sat", True, 5),
+    (350.0, 50.0, True, 0),
+    (400.0, 50.0, True, 8),  # no H2S solubility above the critical point
+    (25.0, 1e-320, False, None),  # the density evaluation fails (status 1 unless the checks catch it)
+]
+
+# (T, P, m(H2S), m(NaCl), extended range, expected status) of "Ternary system" points.
+TERNARY = [
+    (25.0, 10.0, 0.05, 7.0, False, 0),  # beyond halite saturation
+    (25.0, 0.1, 0.5, 7.0, False, 0),  # beyond both
+    (150.0, "sat", 0.1, 1.0, False, 0),  # no H2S dissolves: no salting-out coefficient
+    (100.0, 10.0, 0.1, 1.0, False, 0),
+    (60.0, 0.0, 0.0, 0.0, False, 0),
+    (250.0, 30.0, 1.5, 4.0, False, 0),
+    (25.0, 10.0, -0.1, 1.0, False, 6),
+    (25.0, 10.0, 0.1, -1.0, False, 7),
+    (25.0, 10.0, float("nan"), 1.0, False, 2),
+    (25.0, 10.0, 0.1, float("inf"), False, 2),
+    (330.0, 10.0, 0.1, 1.0, False, 4),
+    (400.0, "sat", 0.1, 1.0, True, 5),
+    (400.0, 50.0, 0.1, 1.0, True, 8),
+]
+
+
+def random_points(count, seed, ternary):
+    """Points over a little more than the default range, so that some are rejected."""
+    rng = np.random.default_rng(seed)
+    rows = []
+    for _ in range(count):
+        T = float(rng.uniform(-5, 330))
+        P = "sat" if rng.uniform() < 0.15 else float(rng.uniform(-1, 105))
+        if ternary:
+            rows.append((T, P, float(rng.uniform(-0.1, 2)), float(rng.uniform(-0.2, 6.5)), False, None))
+        else:
+            rows.append((T, P, False, None))
+    return rows
+
+
+def same_number(a, b):
+    return math.isnan(a) and math.isnan(b) or float(a).hex() == float(b).hex()
+
+
+def expect_as_command_line(result, i, row):
+    """Point i of `result` is what `tersolv point` prints for `row` (and has the expected status)."""
+    *inputs, extended, expected = row
+    code, printed, stderr = run_point(*(repr(v) if isinstance(v, float) else v for v in inputs),
+                                      *(["--extended-range"] if extended else []))
+    status, message = int(result["status"][i]), str(result["message"][i])
+    values = {key: float(array[i]) for key, array in result.items()
+              if key not in ("status", "message", "mark")}
+    if expected is not None:
+        assert status == expected, (row, message)
+    if code == 0:
+        assert (status, message) == (0, "")
+        assert set(result) == set(printed) | {"status", "message"}
+        for key, value in printed.items():
+            if key == "mark":
+                assert result["mark"][i] == value
+            elif key in ("T", "P"):  # the numbers given; the sheet may show them converted and back
+                assert math.isclose(values[key], value, rel_tol=1e-15, abs_tol=1e-13), (row, key)
+            elif isinstance(value, float):
+                assert same_number(values[key], value), (row, key)
+            else:  # "not found" or null: no number
+                assert math.isnan(values[key]), (row, key)
+        return
+    if code == 4:  # a run-time error: the values computed before it stand
+        assert status == 8 and message and message in stderr, row
+        return
+    text = re.search(r"Col=\d: (.*)", stderr).group(1)
+    assert code == 3 and status == STATUS_OF_TEXT[text], row
+    assert message.startswith(text), row
+    assert all(math.isnan(value) for key, value in values.items() if key not in ("T", "P")), row
+
+
+@pytest.mark.parametrize("rows", [COMPONENTS + random_points(15, 1, False)])
+def test_components_equal_the_command_line(rows):
+    T = [r[0] for r in rows]
+    P = np.array([r[1] for r in rows], dtype=object)
+    for extended in (False, True):
+        result = tersolv.components(T, P, extended_range=extended)
+        for i, row in enumerate(rows):
+            if row[2] == extended:
+                expect_as_command_line(result, i, row)
+
+
+@pytest.mark.parametrize("rows", [TERNARY + random_points(25, 2, True)])
+def test_ternary_equals_the_command_line(rows):
+    columns = [np.array([r[k] for r in rows], dtype=object if k == 1 else float) for k in range(4)]
+    for extended in (False, True):
+        result = tersolv.ternary(*columns, extended_range=extended)
+        for i, row in enumerate(rows):
+            if row[4] == extended:
+                expect_as_command_line(result, i, row)
+
+
+def bits(result):
+    return {key: value.view(np.int64) if value.dtype == np.float64 else value for key, value in result.items()}
+
+
+def test_thread_counts_agree_bit_for_bit():
+    rng = np.random.default_rng(3)
+    n = 6000
+    T, P = rng.uniform(0, 325, n), rng.uniform(0, 100, n)
+    mh, mn = rng.uniform(0, 2, n), rng.uniform(0, 6, n)
+    one = bits(tersolv.ternary(T, P, mh, mn, threads=1))
+    for threads in (0, 3):
+        many = bits(tersolv.ternary(T, P, mh, mn, threads=threads))
+        for key in one:
+            assert np.array_equal(one[key], many[key]), (threads, key)
+
+
+def test_broadcasting_and_scalars():
+    T = np.array([[25.0], [100.0], [350.0]])  # the last one rejected
+    P = np.array([0.0, 10.0, 50.0, 100.0])
+    grid = tersolv.ternary(T, P, 0.1, [[1.0], [2.0], [3.0]])
+    assert all(value.shape == (3, 4) for value in grid.values())
+    for i in range(3):
+        for j in range(4):
+            alone = tersolv.ternary(float(T[i, 0]), float(P[j]), 0.1, float(i + 1))
+            for key, value in alone.items():
+                assert value.shape == ()
+                if value.dtype == np.float64:
+                    assert same_number(grid[key][i, j], value), key
+                else:
+                    assert grid[key][i, j] == value, key
+    assert list(grid["status"][2]) == [4] * 4
+    empty = tersolv.components([], [])
+    assert empty["water_density"].shape == (0,)
+
+
+def test_pressure_forms():
+    numbers = tersolv.components(100.0, [0.0, 0, "0", "sat", " SAT ", "10", b"10", 10.0, None])
+    P = numbers["P"]
+    assert P[0] == P[1] == P[2] and P[3] == P[4] and P[5] == P[6] == P[7] == 10.0
+    assert abs(P[3] - 0.101418) < 1e-6
+    assert list(numbers["status"]) == [0] * 8 + [2]
+
+
+def test_ctrl_c_stops_a_long_call():
+    """SIGINT during a call of some seconds ends it with KeyboardInterrupt, long before it would be done."""
+    import signal
+    import subprocess
+    import sys
+    import time
+
+    child = subprocess.Popen([sys.executable, "-c", """if True:
+        import numpy as np, tersolv
+        rng = np.random.default_rng(6)
+        points = [rng.uniform(0, 325, 4_000_000), rng.uniform(0, 100, 4_000_000), 0.1, 1.0]
+        print("computing", flush=True)
+        try:
+            tersolv.ternary(*points)
+            print("done")
+        except KeyboardInterrupt:
+            print("interrupted")
+        """], stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "computing\n"
+    time.sleep(0.5)
+    child.send_signal(signal.SIGINT)
+    sent = time.monotonic()
+    out, _ = child.communicate(timeout=60)
+    assert out == "interrupted\n"
+    assert time.monotonic() - sent < 3  # the whole call takes 10 s or more
