@@ -10,16 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "calc/driver.h"
 #include "calc_via_calc.h"
 #include "commands.h"
 #include "console_frontend.h"
-#include "input/reader.h"
-#include "layout/layout.h"
+#include "job/calc_file.h"
 #include "link/book/book_application.h"
-#include "link/book/file_io.h"
 #include "link/link.h"
-#include "water/water.h"
 
 namespace tersolv::app {
 namespace {
@@ -81,35 +77,7 @@ class ProgressBar {
   throw CLI::RuntimeError(code);
 }
 
-bool SupportedFile(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext == ".xlsx" || ext == ".xlsm" || ext == ".csv";
-}
-
-// The row where a run stopped: the first point row whose last result
-// column is still empty (the driver writes that column last).
-int StoppedRow(const input::WorksheetReader& reader, link::Worksheet& sheet) {
-  const int lastColumn = layout::LayoutOfKind(reader.Points.SheetKind)->LastResultColumn();
-  const int firstRow = layout::kFirstPointRow;
-  for (int i = 0; i < reader.Points.PointCount; ++i)
-    if (sheet.CellText(firstRow + i, lastColumn).empty()) return firstRow + i;
-  return firstRow + reader.Points.PointCount;
-}
-
-void Save(link::book::BookApplication& app, const CalcArgs& args) {
-  try {
-    if (args.Out.empty())
-      app.Save();
-    else
-      app.SaveAs(args.Out);
-  } catch (const link::LinkError& e) {
-    Fail(kExitLink, "the results were not saved: " + e.Description());
-  }
-}
-
-void NoteLostColours(link::book::BookApplication& app) {
-  const int marked = app.MarkedCellsNotStored();
+void NoteLostColours(int marked) {
   if (marked > 0)
     std::cerr << "tersolv calc: note: " << marked << (marked == 1 ? " row is" : " rows are")
               << " marked by font colour (a composition above H2S or halite saturation); "
@@ -124,72 +92,60 @@ void RunCalc(const CalcArgs& args) {
     return;
   }
 #endif
-  if (!SupportedFile(args.Book))
+  if (!job::IsWorkbookFile(args.Book))
     Fail(kExitLink, "\"" + args.Book + "\": tersolv calc reads .xlsx and .csv workbooks (a LibreOffice "
                     "or Excel file of another kind can be saved as .xlsx)");
-  if (!args.Out.empty() && link::book::IsCsvPath(args.Out) != link::book::IsCsvPath(args.Book))
+  if (!args.Out.empty() && !job::SameFormat(args.Out, args.Book))
     throw CLI::ValidationError("--output", "OUT must have the format (extension) of BOOK");
 
-  const char separator = link::SystemDecimalSeparator();
-  link::book::BookApplication app(separator);
-  std::shared_ptr<link::Worksheet> sheet;
+  job::CalcFileRequest request{args.Book, args.Sheet, args.Out, args.ExtendedRange, args.Threads,
+                               link::SystemDecimalSeparator(), {}};
+  ProgressBar bar;
+  request.Progress = [&bar](int done, int total) { bar.Update(done, total); };
+  CalcFrontend frontend;
+  job::CalcFileOutcome outcome;
   try {
-    app.OpenWorkbook(args.Book, false, args.Sheet);
-    if (!args.Sheet.empty() && !link::book::IsCsvPath(args.Book)) {
-      try {
-        app.ActivateSheet(args.Sheet);
-      } catch (const link::LinkError&) {
-        std::string names;
-        for (const auto& name : app.SheetNames()) names += (names.empty() ? "\"" : ", \"") + name + "\"";
-        Fail(kExitUsage, "\"" + args.Book + "\" has no sheet \"" + args.Sheet + "\" (its sheets: " + names + ")");
-      }
-    }
-    sheet = app.ActiveSheet();
+    outcome = job::CalcFile(request, frontend);
   } catch (const link::LinkError& e) {
     Fail(kExitLink, e.Description());
   }
-
-  CalcFrontend frontend;
-  water::WaterModel water;
-  input::WorksheetReader reader(app, frontend, water, separator);
-  reader.Threads = args.Threads;
-  const int status = reader.ReadWorksheet(sheet, args.ExtendedRange);
-  if (status != 0) {
-    if (status == 1 && reader.CursorRow > 32770)
-      std::cerr << "tersolv calc: a sheet holds at most 32767 points (rows 4 to 32770)\n";
-    if (status == 3 && link::book::IsCsvPath(args.Book) && args.Sheet.empty())
-      std::cerr << "tersolv calc: a .csv sheet is named after its file (\"" << sheet->Name()
-                << "\"); name the file \"Ternary system.csv\" or \"Components.csv\", or give --sheet\n";
-    Fail(kExitRejected, "\"" + args.Book + "\" was not changed");
-  }
-  if (reader.Points.PointCount == 0) {
-    std::cout << "Number of points:  0" << std::endl;
-    return;
-  }
-
-  calc::DriverOptions options;
-  options.Threads = args.Threads;
-  options.ExtendedRange = args.ExtendedRange;
-  ProgressBar bar;
-  options.Progress = [&bar](int done, int total) { bar.Update(done, total); };
-  const std::string target = args.Out.empty() ? args.Book : args.Out;
-  try {
-    calc::CalculateValues(reader, *sheet, frontend, options);
-  } catch (const std::exception& e) {
-    bar.Finish();
-    const bool linkError = dynamic_cast<const link::LinkError*>(&e) != nullptr;
-    const int row = StoppedRow(reader, *sheet);
-    std::cerr << "tersolv calc: " << (linkError ? "error" : "run-time error") << " in row " << row << " (point "
-              << row - 3 << " of " << reader.Points.PointCount << "): " << e.what() << '\n';
-    Save(app, args);
-    NoteLostColours(app);
-    std::cerr << "tersolv calc: the rows before row " << row << " are saved in \"" << target << "\"\n";
-    throw CLI::RuntimeError(linkError ? kExitLink : kExitRuntime);
-  }
   bar.Finish();
-  Save(app, args);
-  NoteLostColours(app);
-  std::cout << "Results written to " << link::book::FullPath(target) << std::endl;
+
+  using Result = job::CalcFileOutcome::Result;
+  switch (outcome.What) {
+    case Result::NoSuchFile:
+      Fail(kExitLink, outcome.Message);
+    case Result::NoSuchSheet: {
+      std::string names;
+      for (const auto& name : outcome.SheetNames) names += (names.empty() ? "\"" : ", \"") + name + "\"";
+      Fail(kExitUsage, "\"" + args.Book + "\" has no sheet \"" + args.Sheet + "\" (its sheets: " + names + ")");
+    }
+    case Result::Rejected:
+      if (outcome.Status == 1 && outcome.Row > 32770)
+        std::cerr << "tersolv calc: a sheet holds at most 32767 points (rows 4 to 32770)\n";
+      if (outcome.Status == 3 && link::book::IsCsvPath(args.Book) && args.Sheet.empty())
+        std::cerr << "tersolv calc: a .csv sheet is named after its file (\"" << outcome.SheetName
+                  << "\"); name the file \"Ternary system.csv\" or \"Components.csv\", or give --sheet\n";
+      Fail(kExitRejected, "\"" + args.Book + "\" was not changed");
+    case Result::Failed:
+      std::cerr << "tersolv calc: " << (outcome.LinkFailure ? "error" : "run-time error") << " in row " << outcome.Row
+                << " (point " << outcome.Row - 3 << " of " << outcome.Points << "): " << outcome.Message << '\n';
+      break;
+    case Result::Calculated:
+      if (outcome.Points == 0) {
+        std::cout << "Number of points:  0" << std::endl;
+        return;
+      }
+      break;
+  }
+  if (!outcome.SaveError.empty()) Fail(kExitLink, "the results were not saved: " + outcome.SaveError);
+  NoteLostColours(outcome.MarkedCellsNotStored);
+  const std::string target = args.Out.empty() ? args.Book : args.Out;
+  if (outcome.What == Result::Failed) {
+    std::cerr << "tersolv calc: the rows before row " << outcome.Row << " are saved in \"" << target << "\"\n";
+    throw CLI::RuntimeError(outcome.LinkFailure ? kExitLink : kExitRuntime);
+  }
+  std::cout << "Results written to " << outcome.SavedTo << std::endl;
 }
 
 }  // namespace
