@@ -1,7 +1,8 @@
 // _tersolv: the compiled half of the Python package. It evaluates arrays of
 // independent state points, each checked as the worksheet reader checks a
 // data row and computed as the driver computes it, on the driver's threads
-// with the GIL released; and it runs `tersolv calc` on a workbook file. The
+// with the GIL released; and it runs `tersolv calc` on a workbook file (the
+// same job as the command line's). The
 // package's Python half (tersolv/__init__.py) broadcasts the arguments,
 // shapes the results and raises the exceptions.
 #include <pybind11/numpy.h>
@@ -19,7 +20,9 @@
 #include "input/point_checks.h"
 #include "input/reader.h"
 #include "input/row_blocks.h"
+#include "job/calc_file.h"
 #include "layout/layout.h"
+#include "link/frontend.h"
 
 namespace py = pybind11;
 
@@ -240,6 +243,79 @@ py::dict Evaluate(int kind, const Doubles& T, const Doubles& P, const Flags& sat
   return result;
 }
 
+// A front end that shows nothing: the Python half raises what matters.
+class SilentFrontend : public link::Frontend {
+ public:
+  std::string Caption() const override { return caption_; }
+  void SetCaption(const std::string& caption) override { caption_ = caption; }
+  void SetExpanded(bool) override {}
+  void ShowMessage(link::MessageIcon, const std::string&) override {}
+  void ProcessEvents() override {}
+  void WatchSheet(std::shared_ptr<link::Worksheet>) override {}
+  void SetChanged(bool) override {}
+
+ private:
+  std::string caption_;
+};
+
+// Thrown by the progress callback on Ctrl-C: not a std::exception, so that
+// the job does not take it for a run-time error of a point and save.
+struct Interrupted {};
+
+const char* ResultName(job::CalcFileOutcome::Result result) {
+  using Result = job::CalcFileOutcome::Result;
+  switch (result) {
+    case Result::Calculated: return "calculated";
+    case Result::NoSuchFile: return "no such file";
+    case Result::NoSuchSheet: return "no such sheet";
+    case Result::Rejected: return "rejected";
+    case Result::Failed: return "failed";
+  }
+  return "";
+}
+
+// `tersolv calc` on a workbook file, its outcome as a dict (the Python half
+// raises the exceptions); "open error" when the file could not be opened.
+py::dict CalcFile(const std::string& book, const std::string& sheet, const std::string& output, bool extendedRange,
+                  unsigned threads) {
+  job::CalcFileRequest request{book, sheet, output, extendedRange, threads, link::SystemDecimalSeparator(), {}};
+  auto lastLook = std::chrono::steady_clock::now();
+  request.Progress = [&lastLook](int, int) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastLook < kSignalInterval) return;
+    lastLook = now;
+    py::gil_scoped_acquire held;
+    if (PyErr_CheckSignals() != 0) throw Interrupted{};
+  };
+  SilentFrontend frontend;
+  job::CalcFileOutcome outcome;
+  std::string openError;
+  bool interrupted = false;
+  {
+    py::gil_scoped_release released;
+    try {
+      outcome = job::CalcFile(request, frontend);
+    } catch (const link::LinkError& e) {
+      openError = e.Description();
+    } catch (const Interrupted&) {
+      interrupted = true;
+    }
+  }
+  if (interrupted) throw py::error_already_set();
+  py::dict result;
+  result["result"] = openError.empty() ? ResultName(outcome.What) : "open error";
+  result["message"] = openError.empty() ? outcome.Message : openError;
+  result["points"] = outcome.Points;
+  result["row"] = outcome.Row;
+  result["column"] = outcome.Column;
+  result["status"] = outcome.Status;
+  result["link_failure"] = outcome.LinkFailure;
+  result["sheet_names"] = outcome.SheetNames;
+  result["saved_to"] = outcome.SavedTo;
+  result["save_error"] = outcome.SaveError;
+  return result;
+}
+
 // The result columns of a layout as (key, caption, unit) tuples.
 py::list ResultColumns(int kind) {
   py::list columns;
@@ -263,6 +339,8 @@ PYBIND11_MODULE(_tersolv, m) {
   m.attr("components_columns") = ResultColumns(1);
   m.attr("ternary_columns") = ResultColumns(2);
   m.attr("marks") = Marks();
+  m.def("calc_file", &CalcFile, py::arg("book"), py::arg("sheet"), py::arg("output"), py::arg("extended_range"),
+        py::arg("threads"), "Runs `tersolv calc` on a workbook file; returns its outcome as a dict.");
   m.def("evaluate", &Evaluate, py::arg("kind"), py::arg("T"), py::arg("P"), py::arg("saturation"),
         py::arg("m_h2s"), py::arg("m_nacl"), py::arg("extended_range"), py::arg("threads"),
         "Evaluates 1-D arrays of points of sheet kind 1 (components) or 2 (ternary system); T in C, P in "

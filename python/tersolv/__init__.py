@@ -28,6 +28,8 @@ where the sheet leaves a cell empty or writes "not found". ``message`` is the
 sheet's text of the status, the run-time error's text, or "" for a fine point.
 """
 
+import os
+
 import numpy as np
 
 from . import _tersolv
@@ -42,7 +44,8 @@ RESULT_COLUMNS = {"components": tuple(_tersolv.components_columns),
 #: The colour marks of ternary points ({colour: meaning}; red + 256 green + 65536 blue).
 MARKS = dict(_tersolv.marks)
 
-__all__ = ["components", "ternary", "dataframe", "RESULT_COLUMNS", "MARKS"]
+__all__ = ["components", "ternary", "dataframe", "calc", "RESULT_COLUMNS", "MARKS",
+           "TersolvError", "InputRejected", "CalculationError", "WorkbookError"]
 
 _COMPONENTS, _TERNARY = 1, 2
 
@@ -171,3 +174,61 @@ def dataframe(df, *, extended_range=False, threads=0):
     else:
         result = components(T, P, extended_range=extended_range, threads=threads)
     return pd.DataFrame(result, index=df.index)
+
+
+class TersolvError(Exception):
+    """What ``calc`` raises when a workbook file is not calculated in full."""
+
+
+class WorkbookError(TersolvError):
+    """The workbook file could not be read or saved, or has no such sheet (exit code 5 or 2 of `tersolv calc`)."""
+
+
+class InputRejected(TersolvError):
+    """The sheet's checks rejected the cell at ``row``, ``column`` (1 = A) with ``status`` 1-7 and its
+    ``message``; the file is not changed (exit code 3 of `tersolv calc`)."""
+
+    def __init__(self, row, column, status, message):
+        super().__init__(f"Row={row}, Col={column}: {message}")
+        self.row, self.column, self.status, self.message = row, column, status, message
+
+
+class CalculationError(TersolvError):
+    """A run-time error of the calculation in ``row`` (its ``message``); the rows before it are calculated
+    and saved (exit code 4 of `tersolv calc`)."""
+
+    def __init__(self, row, message):
+        super().__init__(f"run-time error in row {row}: {message}")
+        self.row, self.message = row, message
+
+
+def calc(path, *, sheet=None, output=None, extended_range=False, threads=0):
+    """Calculates a workbook file as ``tersolv calc`` does, and returns the number of its points.
+
+    path : a .xlsx (.xlsm) or .csv file laid out as a "Components" or "Ternary
+           system" sheet (a .csv file's sheet is named after the file, or by sheet)
+    sheet : the sheet to calculate (default: the workbook's active sheet)
+    output : save into this file (of the same format) instead of path, which is left as it is
+    extended_range : lifts the limits of temperature and pressure
+    threads : threads that check the rows and compute the points (0: one per core)
+
+    Raises InputRejected (nothing saved), CalculationError (the rows before the
+    failing one saved) or WorkbookError.
+    """
+    outcome = _tersolv.calc_file(os.fspath(path), sheet or "", os.fspath(output) if output else "",
+                                 bool(extended_range), int(threads))
+    result, message = outcome["result"], outcome["message"]
+    if result in ("open error", "no such file"):
+        raise WorkbookError(f"{os.fspath(path)}: {message}")
+    if result == "no such sheet":
+        raise WorkbookError(f"{os.fspath(path)} has no sheet {sheet!r} (its sheets: "
+                            + ", ".join(map(repr, outcome["sheet_names"])) + ")")
+    if result == "rejected":
+        raise InputRejected(outcome["row"], outcome["column"], outcome["status"], message)
+    if outcome["save_error"]:
+        raise WorkbookError(f"the results were not saved: {outcome['save_error']}")
+    if result == "failed":
+        if outcome["link_failure"]:
+            raise WorkbookError(f"row {outcome['row']}: {message} (the rows before it are saved)")
+        raise CalculationError(outcome["row"], message)
+    return outcome["points"]
