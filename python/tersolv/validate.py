@@ -200,12 +200,12 @@ class Comparison:
     measured: float      # in the model's quantity and unit
     model: float         # NaN where the model rejected the point
     P_used: float        # MPa (the saturation pressure where P is "sat")
-    rejected: str        # why the point has no deviation ("" when it has one)
+    reason: str          # why the point has no deviation ("" when it has one)
 
     @property
     def deviation(self):
         """100 (model - measured) / measured, percent (NaN where there is none)."""
-        return math.nan if self.rejected else 100.0 * (self.model - self.measured) / self.measured
+        return math.nan if self.reason else 100.0 * (self.model - self.measured) / self.measured
 
 
 def compare(points, *, extended_range=False, threads=0):
@@ -228,17 +228,17 @@ def compare(points, *, extended_range=False, threads=0):
             p = points[i]
             model = float(out[p.quantity.key][j])
             if out["status"][j] != 0:
-                rejected = str(out["message"][j]) or f"status {int(out['status'][j])}"
+                reason = str(out["message"][j]) or f"status {int(out['status'][j])}"
             elif not math.isfinite(model):
-                rejected = f"no {p.quantity.key.replace('_', ' ')} found"
+                reason = f"no {p.quantity.key.replace('_', ' ')} found"
             elif p.value == 0:
-                rejected = f"measured value 0 (no relative deviation; the model gives {model:.4g})"
+                reason = f"measured value 0 (no relative deviation; the model gives {model:.4g})"
             else:
-                rejected = ""
+                reason = ""
             value = p.value * p.scale
             measured = p.quantity.convert(value) if p.quantity.convert else value
             results[i] = Comparison(p, measured, model if out["status"][j] == 0 else math.nan,
-                                    float(out["P"][j]), rejected)
+                                    float(out["P"][j]), reason)
     return results
 
 
@@ -254,14 +254,14 @@ def dataset_keys(points):
 
 def statistics_of(comparisons):
     """n, bias and the mean, median and largest |deviation| in percent, and the ranges of T, P and m."""
-    deviations = [c.deviation for c in comparisons if not c.rejected]
+    deviations = [c.deviation for c in comparisons if not c.reason]
     absolute = [abs(d) for d in deviations]
     stats = {"n": len(deviations),
              "bias_pct": statistics.fmean(deviations) if deviations else math.nan,
              "mean_abs_pct": statistics.fmean(absolute) if deviations else math.nan,
              "median_abs_pct": statistics.median(absolute) if deviations else math.nan,
              "max_abs_pct": max(absolute) if deviations else math.nan,
-             "rejected": sum(1 for c in comparisons if c.rejected)}
+             "not_compared": sum(1 for c in comparisons if c.reason)}
     for name, values in (("T_C", [c.point.T for c in comparisons]),
                          ("P_MPa", [c.P_used for c in comparisons if math.isfinite(c.P_used)]),
                          ("m_NaCl", [c.point.m_nacl for c in comparisons])):
@@ -313,25 +313,25 @@ def _range(values, digits=4):
 
 def statistics_table(stats):
     """A Markdown table of {key: statistics}."""
-    lines = ["| data set | n | bias % | mean \\|dev\\| % | median \\|dev\\| % | max \\|dev\\| % | rejected "
+    lines = ["| data set | n | bias % | mean \\|dev\\| % | median \\|dev\\| % | max \\|dev\\| % | not compared "
              "| T °C | P MPa | m(NaCl) mol/kg |",
              "|---|---:|---:|---:|---:|---:|---:|---|---|---|"]
     for key, s in stats.items():
         lines.append(f"| {key} | {s['n']} | {s['bias_pct']:+.2f} | {s['mean_abs_pct']:.2f} | "
-                     f"{s['median_abs_pct']:.2f} | {s['max_abs_pct']:.2f} | {s['rejected']} | "
+                     f"{s['median_abs_pct']:.2f} | {s['max_abs_pct']:.2f} | {s['not_compared']} | "
                      f"{_range(s['T_C'])} | {_range(s['P_MPa'])} | {_range(s['m_NaCl'])} |"
                      if s["n"] else
-                     f"| {key} | 0 | – | – | – | – | {s['rejected']} | {_range(s['T_C'])} | "
+                     f"| {key} | 0 | – | – | – | – | {s['not_compared']} | {_range(s['T_C'])} | "
                      f"{_range(s['P_MPa'])} | {_range(s['m_NaCl'])} |")
     return "\n".join(lines)
 
 
-def rejected_table(comparisons):
+def no_deviation_table(comparisons):
     keys = dataset_keys([c.point for c in comparisons])
     lines = ["| line | data set | T °C | P MPa | m(NaCl) | reason |", "|---:|---|---:|---|---:|---|"]
     lines += [f"| {c.point.line} | {key} | {_g(c.point.T)} | {c.point.P if c.point.P == 'sat' else _g(c.point.P)} "
-              f"| {_g(c.point.m_nacl)} | {c.rejected} |"
-              for key, c in zip(keys, comparisons) if c.rejected]
+              f"| {_g(c.point.m_nacl)} | {c.reason} |"
+              for key, c in zip(keys, comparisons) if c.reason]
     return "\n".join(lines) if len(lines) > 2 else "None."
 
 
@@ -340,8 +340,8 @@ def points_table(comparisons):
     lines = ["| line | data set | T °C | P MPa | m(NaCl) | value | unit | compared as | model | dev % | note |",
              "|---:|---|---:|---:|---:|---:|---|---:|---:|---:|---|"]
     for key, c in zip(keys, comparisons):
-        note = c.rejected or (("FLAG: " + c.point.flag) if c.point.flag else "")
-        dev = "–" if c.rejected else f"{c.deviation:+.2f}"
+        note = c.reason or (("FLAG: " + c.point.flag) if c.point.flag else "")
+        dev = "–" if c.reason else f"{c.deviation:+.2f}"
         lines.append(f"| {c.point.line} | {key} | {_g(c.point.T)} | {_g(c.P_used, 5)} | {_g(c.point.m_nacl)} | "
                      f"{_g(c.point.value, 5)} | {c.point.unit} | {_g(c.measured, 5)} | {_g(c.model, 5)} | {dev} | {note} |")
     return "\n".join(lines)
@@ -356,7 +356,7 @@ def mappings_text(comparisons):
 
 
 def report(path, comparisons):
-    """The Markdown report of ``validate``: statistics, mappings, rejected points, every point."""
+    """The Markdown report of ``validate``: statistics, mappings, points without a deviation, every point."""
     kept, flagged = summarise(comparisons)
     parts = [f"# {path} against the model", "",
              "Deviation = 100 (model - measured) / measured, in percent.", "",
@@ -364,7 +364,7 @@ def report(path, comparisons):
     if flagged:
         parts += ["## Flagged rows (kept out of the statistics above)", "", statistics_table(flagged), ""]
     parts += ["## How each quantity is compared", "", mappings_text(comparisons), "",
-              "## Points without a deviation", "", rejected_table(comparisons), "",
+              "## Points without a deviation", "", no_deviation_table(comparisons), "",
               "## Every point", "", points_table(comparisons), ""]
     return "\n".join(parts)
 

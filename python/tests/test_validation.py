@@ -45,7 +45,7 @@ def test_each_quantity_is_compared_with_the_model_value_at_its_state(tmp_path):
         assert c.model == pytest.approx(float(expected), rel=1e-15), row
         assert c.measured == pytest.approx(measured, rel=1e-12), row
         assert c.deviation == pytest.approx(100.0 * (c.model / measured - 1.0), rel=1e-9), row
-        assert not c.rejected, row
+        assert not c.reason, row
 
 
 # A row that cannot be read, and what its message says.
@@ -99,13 +99,13 @@ def test_statistics_flagged_rows_and_points_without_a_deviation(tmp_path):
     assert list(kept) == ["d/S", "w/T", "a/T/phi", "a/T/gamma"]
     deviations = [c.deviation for c in comparisons[:3]]
     s = kept["d/S"]
-    assert (s["n"], s["rejected"]) == (3, 1)
+    assert (s["n"], s["not_compared"]) == (3, 1)
     assert s["bias_pct"] == pytest.approx(sum(deviations) / 3)
     assert s["median_abs_pct"] == pytest.approx(sorted(map(abs, deviations))[1])
     assert s["max_abs_pct"] == pytest.approx(max(map(abs, deviations)))
     assert s["T_C"] == [25.0, 340.0] and s["m_NaCl"] == [1.0, 1.0]
-    assert "out of range" in comparisons[4].rejected and math.isnan(comparisons[4].model)
-    assert comparisons[5].rejected.startswith("measured value 0") and kept["w/T"]["n"] == 0
+    assert "out of range" in comparisons[4].reason and math.isnan(comparisons[4].model)
+    assert comparisons[5].reason.startswith("measured value 0") and kept["w/T"]["n"] == 0
     assert flagged["d/S"]["n"] == 1 and comparisons[3].point.flag == "labelled 2 but looks like 1"
     table = json.loads(validation.json_text(validation.statistics_json(comparisons)))
     assert table["w/T"]["bias_pct"] is None and table["d/S/FLAG"]["n"] == 1
