@@ -43,7 +43,7 @@ class Quantity:
 
     name: str          # how the quantity column begins, e.g. "osmotic coefficient"
     slug: str          # short name in the keys of data sets holding several quantities
-    units: tuple       # (unit text, factor to the model's unit), the first one the usual
+    units: tuple       # (unit text, how many of it make the model's unit), the first one the usual
     water: str         # "components" or "ternary": where the model value comes from at m(NaCl) = 0
     brine: str         # the same at m(NaCl) > 0 ("" where the quantity is one of pure water)
     key: str           # the model's result key
@@ -67,7 +67,7 @@ QUANTITIES = (
     Quantity("saturation molality of halite", "m_halite", (("mol/kg H2O", 1.0), ("mol/kg", 1.0)),
              "components", "", "halite_solubility", None,
              "molality of NaCl in water saturated with halite (Components, halite solubility)"),
-    Quantity("density", "rho", (("kg/m3", 1e-3), ("g/cm3", 1.0)), "ternary", "ternary", "density",
+    Quantity("density", "rho", (("kg/m3", 1000.0), ("g/cm3", 1.0)), "ternary", "ternary", "density",
              None, "density of the solution (Ternary system, m(H2S) = 0)"),
 )
 
@@ -92,7 +92,7 @@ class Measurement:
     quantity: Quantity
     value: float         # as measured, in the file's unit
     unit: str
-    scale: float         # factor from the file's unit to the model's
+    per_unit: float      # values in the file's unit per one of the model's
     flag: str            # why the row is kept out of the statistics ("" when it is not)
 
 
@@ -127,9 +127,9 @@ def _pressure(text):
 def _quantity(name, unit):
     for quantity in QUANTITIES:
         if name.strip().startswith(quantity.name):
-            for text, factor in quantity.units:
+            for text, per_unit in quantity.units:
                 if unit.strip() == text:
-                    return quantity, factor
+                    return quantity, per_unit
             known = ", ".join(repr(u) for u, _ in quantity.units)
             raise ValueError(f"unit {unit!r} of {quantity.name!r} is not one of {known}")
     known = ", ".join(repr(q.name) for q in QUANTITIES)
@@ -150,7 +150,7 @@ def _measurement(line, row):
                and not (c == "m_NaCl" and row.get(c) is not None)]
     if missing:
         raise ValueError("empty or missing " + ", ".join(missing))
-    quantity, factor = _quantity(row["quantity"], row["unit"])
+    quantity, per_unit = _quantity(row["quantity"], row["unit"])
     T = _number(row["T_C"], "T_C")
     P, remark = _pressure(row["P_MPa"])
     m_text = row["m_NaCl"].strip()
@@ -168,7 +168,7 @@ def _measurement(line, row):
     if value < 0 or (quantity.convert is _h2s_molality and not value < 1):
         raise ValueError(f"value {row['value']!r} is out of range for {quantity.name!r}")
     return Measurement(line, row["group"].strip(), row["dataset"].strip(), T, P, remark, m_nacl,
-                       quantity, value, row["unit"].strip(), factor, _flag(row))
+                       quantity, value, row["unit"].strip(), per_unit, _flag(row))
 
 
 def read_measurements(path):
@@ -199,13 +199,21 @@ class Comparison:
     point: Measurement
     measured: float      # in the model's quantity and unit
     model: float         # NaN where the model rejected the point
-    P_used: float        # MPa (the saturation pressure where P is "sat")
+    P_used: float        # MPa (the saturation pressure where P is "sat"; NaN for "sat" rejected)
     reason: str          # why the point has no deviation ("" when it has one)
 
     @property
     def deviation(self):
         """100 (model - measured) / measured, percent (NaN where there is none)."""
         return math.nan if self.reason else 100.0 * (self.model - self.measured) / self.measured
+
+
+def _used_pressure(given, used):
+    """The pressure of a point in MPa: the model's (which gives the saturation pressure for "sat"), or the
+    given one where the model rejected the point."""
+    if math.isfinite(used) or given == "sat":
+        return used
+    return given
 
 
 def compare(points, *, extended_range=False, threads=0):
@@ -235,10 +243,10 @@ def compare(points, *, extended_range=False, threads=0):
                 reason = f"measured value 0 (no relative deviation; the model gives {model:.4g})"
             else:
                 reason = ""
-            value = p.value * p.scale
+            value = p.value / p.per_unit
             measured = p.quantity.convert(value) if p.quantity.convert else value
             results[i] = Comparison(p, measured, model if out["status"][j] == 0 else math.nan,
-                                    float(out["P"][j]), reason)
+                                    _used_pressure(p.P, float(out["P"][j])), reason)
     return results
 
 
@@ -298,6 +306,19 @@ def json_text(table):
     """One data set per line."""
     rows = [f" {json.dumps(key)}: {json.dumps(s, ensure_ascii=False)}" for key, s in table.items()]
     return "{\n" + ",\n".join(rows) + "\n}\n"
+
+
+def points_json(comparisons):
+    """The statistics (as ``statistics_json``) and every point, as JSON text."""
+    keys = dataset_keys([c.point for c in comparisons])
+    points = [{"line": c.point.line, "dataset": key, "T_C": c.point.T, "P_MPa": c.P_used if math.isfinite(c.P_used)
+               else None, "m_NaCl": c.point.m_nacl, "value": c.point.value, "unit": c.point.unit,
+               "compared_as": c.measured, "model": c.model if math.isfinite(c.model) else None,
+               "deviation_pct": None if c.reason else c.deviation, "flag": c.point.flag, "reason": c.reason}
+              for key, c in zip(keys, comparisons)]
+    rows = [f"  {json.dumps(p, ensure_ascii=False)}" for p in points]
+    return ('{"statistics": ' + json_text(statistics_json(comparisons)).rstrip("\n") + ',\n"points": [\n'
+            + ",\n".join(rows) + "\n]}\n")
 
 
 def _g(x, digits=4):
@@ -379,7 +400,7 @@ def add_command(subparsers):
         "by their line and nothing is computed (exit code 3).")
     parser.add_argument("data", metavar="DATA.csv")
     parser.add_argument("-o", "--output", metavar="REPORT", help="also write the report into REPORT "
-                        "(Markdown; JSON of the statistics where the name ends in .json)")
+                        "(Markdown; JSON of the statistics and the points where the name ends in .json)")
     parser.add_argument("--extended-range", action="store_true", help="lift the limits of T and P")
     parser.set_defaults(run=run_command)
     return parser
@@ -401,7 +422,7 @@ def run_command(args):
     print(text, end="")
     if args.output:
         if args.output.endswith(".json"):
-            text = json_text(statistics_json(comparisons))
+            text = points_json(comparisons)
         with open(args.output, "w", encoding="utf-8") as file:
             file.write(text)
     return 0

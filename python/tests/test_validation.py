@@ -103,7 +103,7 @@ def test_statistics_flagged_rows_and_points_without_a_deviation(tmp_path):
     assert s["bias_pct"] == pytest.approx(sum(deviations) / 3)
     assert s["median_abs_pct"] == pytest.approx(sorted(map(abs, deviations))[1])
     assert s["max_abs_pct"] == pytest.approx(max(map(abs, deviations)))
-    assert s["T_C"] == [25.0, 340.0] and s["m_NaCl"] == [1.0, 1.0]
+    assert s["T_C"] == [25.0, 340.0] and s["P_MPa"] == [10.0, 20.0] and s["m_NaCl"] == [1.0, 1.0]
     assert "out of range" in comparisons[4].reason and math.isnan(comparisons[4].model)
     assert comparisons[5].reason.startswith("measured value 0") and kept["w/T"]["n"] == 0
     assert flagged["d/S"]["n"] == 1 and comparisons[3].point.flag == "labelled 2 but looks like 1"
@@ -125,7 +125,9 @@ def test_validate_prints_and_writes_the_report(tmp_path):
     assert (tmp_path / "report.md").read_text(encoding="utf-8") == done.stdout
     assert "| h2s_in_water/LM77 | 1 |" in done.stdout and "| 3 | nacl_density/PPB84 |" in done.stdout
     done = run_validate(data, "-o", tmp_path / "report.json")
-    assert json.loads((tmp_path / "report.json").read_text(encoding="utf-8"))["nacl_density/PPB84"]["n"] == 1
+    report = json.loads((tmp_path / "report.json").read_text(encoding="utf-8"))
+    assert report["statistics"]["nacl_density/PPB84"]["n"] == 1
+    assert [p["line"] for p in report["points"]] == [2, 3] and report["points"][1]["compared_as"] == pytest.approx(1.03623)
 
 
 def test_validate_names_bad_rows_and_computes_nothing(tmp_path):
