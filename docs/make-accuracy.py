@@ -255,6 +255,11 @@ def paragraphs(comparisons, kept):
     without_ions = statistics.fmean(c.deviation for c in ions)
     density = [c for c in comparisons if c.point.group == "nacl_density"]
     relabelled = relabelled_density(comparisons, 2.0)
+    hot_halite, = validation.compare([c.point for c in comparisons
+                                      if c.point.group == "halite_solubility" and c.reason], extended_range=True)
+    beyond = validation.compare([c.point for c in density if c.reason and not c.point.flag], extended_range=True)
+    beyond_gt = validation.statistics_of([c for c in beyond if c.point.dataset == "GT81"])
+    beyond_cww = validation.statistics_of([c for c in beyond if c.point.dataset == "CWW93"])
     amt_low = min(c.deviation for c in density if c.point.dataset == "AMT12" and not c.reason)
     dense_hot = subset(density, d=lambda c: c.point.dataset == "AMT12", t=lambda c: c.point.T > 150,
                        m=lambda c: c.point.m_nacl > 5)
@@ -307,7 +312,8 @@ def paragraphs(comparisons, kept):
             f"Halite solubility agrees with the handbook values at 0–90 °C to "
             f"{s('halite_solubility/CRC')['max_abs_pct']:.1f} % and with Potter et al.'s equation at 150 and 250 °C "
             f"to {s('halite_solubility/PBB77')['max_abs_pct']:.1f} % (model low); their 350 °C point lies outside the "
-            f"model's default range (T ≤ 325 °C). Liu's saturation molalities are extrapolations by the "
+            f"model's default range (T ≤ 325 °C); computed with the extended range it comes out "
+            f"{signed(hot_halite.deviation, 1)}. Liu's saturation molalities are extrapolations by the "
             f"authors and are reported apart (model {validation.statistics_of([c for c in comparisons if c.point.group == 'halite_solubility' and c.point.flag])['bias_pct']:+.1f} %). "
             f"Few points: this shows agreement, not its limits.",
         "nacl_density":
@@ -318,7 +324,10 @@ def paragraphs(comparisons, kept):
             f"(bias {dense_hot['bias_pct']:+.2f} %); Grant-Taylor at 20 MPa to 325 °C median "
             f"{s('nacl_density/GT81')['median_abs_pct']:.2f} %. Every point above 325 °C (Crovetto et al. at "
             f"350 °C, and {s('nacl_density/GT81')['not_compared']} of Grant-Taylor's) lies outside the model's "
-            f"default range and is listed below, not compared. Three Grant-Taylor rows labelled 1.0 mol/kg "
+            f"default range and is listed below, not compared. Computed with the extended range, Grant-Taylor's "
+            f"{beyond_gt['n']} at 20 MPa stay within {beyond_gt['max_abs_pct']:.1f} %, while Crovetto et al.'s "
+            f"{beyond_cww['n']} at 15–17 MPa, near the critical point of water, come out "
+            f"{signed(beyond_cww['bias_pct'])} on average (up to {beyond_cww['max_abs_pct']:.0f} %). Three Grant-Taylor rows labelled 1.0 mol/kg "
             f"that continue the 2.0 mol/kg series are flagged and reported apart; computed at 2.0 mol/kg, "
             f"the {len(relabelled)} of them in range deviate by at most {max(map(abs, relabelled)):.2f} %.",
     }
