@@ -20,6 +20,7 @@ into the quantity the model computes, and the deviation is
 """
 
 import csv
+import io
 import json
 import math
 import re
@@ -171,11 +172,24 @@ def _measurement(line, row):
                        quantity, value, row["unit"].strip(), per_unit, _flag(row))
 
 
+def _text(path):
+    """The file's text; BadRows names the line of a byte that is not UTF-8."""
+    with open(path, "rb") as file:
+        data = file.read()
+    try:
+        return data.decode("utf-8-sig")
+    except UnicodeDecodeError as fault:
+        line = data[:fault.start].count(b"\n") + 1
+        raise BadRows(path, [(line, f"byte 0x{data[fault.start]:02x} is not UTF-8 text")]) from None
+
+
 def read_measurements(path):
     """The rows of a measurement file; BadRows names every row that cannot be read."""
     rows, bad = [], []
-    with open(path, newline="", encoding="utf-8-sig") as file:
-        reader = csv.DictReader(file)
+    # strict: a quote left open is an error, not a cell that swallows the rows after it
+    reader = csv.DictReader(io.StringIO(_text(path), newline=""), strict=True)
+    line = 1
+    try:
         absent = [c for c in COLUMNS if c not in (reader.fieldnames or [])]
         if absent:
             raise BadRows(path, [(1, "the header lacks the column(s) " + ", ".join(absent))])
@@ -189,6 +203,8 @@ def read_measurements(path):
             except ValueError as fault:
                 bad.append((line, str(fault)))
             line = reader.line_num + 1
+    except csv.Error as fault:
+        bad.append((line, f"not CSV from here on ({fault}; a quote left open?)"))
     if bad:
         raise BadRows(path, bad)
     return rows

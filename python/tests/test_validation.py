@@ -77,10 +77,22 @@ def test_every_bad_row_is_named_by_its_line(tmp_path):
         assert f"data.csv, line {line}: {message}" in str(caught.value)
 
 
-def test_a_header_without_the_needed_columns_is_refused(tmp_path):
-    path = write(tmp_path, ["25,1,0.02"], header="T_C,P_MPa,value\n")
-    with pytest.raises(validation.BadRows, match="line 1: the header lacks the column.* group, dataset, m_NaCl"):
+# Files that are not readable CSV text: where it goes wrong is named, and no row after it is taken.
+BAD_FILES = [
+    (HEADER.encode() + b"w,A,25,1,0,x(H2S) liquid,0.02,mole fraction,caf\xe9,\n", 2, "byte 0xe9 is not UTF-8"),
+    (HEADER.encode() + b'w,A,25,1,0,x(H2S) liquid,0.02,mole fraction,"open,\nw,A,25,1,0,x(H2S) liquid,0.02,'
+     b"mole fraction,,\n", 2, "a quote left open?"),
+    (b"T_C,P_MPa,value\n25,1,0.02\n", 1, "the header lacks the column(s) group, dataset, m_NaCl"),
+]
+
+
+@pytest.mark.parametrize("content, line, expected", BAD_FILES)
+def test_a_file_that_is_not_readable_csv_is_refused_at_its_line(tmp_path, content, line, expected):
+    path = tmp_path / "data.csv"
+    path.write_bytes(content)
+    with pytest.raises(validation.BadRows) as caught:
         validation.read_measurements(path)
+    assert len(caught.value.rows) == 1 and caught.value.rows[0][0] == line and expected in caught.value.rows[0][1]
 
 
 def test_statistics_flagged_rows_and_points_without_a_deviation(tmp_path):
