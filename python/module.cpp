@@ -119,8 +119,13 @@ Checked CheckPoint(Worker& worker, const Inputs& in, std::size_t i, Outputs& out
   return c;
 }
 
-// Evaluates point i into the outputs (already NaN, 0 and 0 where unset).
+// Evaluates point i into the outputs. Every output of the point is written
+// here (NaN for what is not computed), so that the arrays are first touched
+// by the threads that compute, not beforehand.
 void EvaluatePoint(Worker& worker, const Inputs& in, std::size_t i, Outputs& out) {
+  for (double* column : out.Columns) column[i] = kNaN;
+  out.T[i] = out.P[i] = kNaN;
+  out.Mark[i] = out.Status[i] = 0;
   const Checked c = CheckPoint(worker, in, i, out);
   if (c.Check) {
     out.Status[i] = c.Check.Status;
@@ -151,37 +156,28 @@ void EvaluatePoint(Worker& worker, const Inputs& in, std::size_t i, Outputs& out
   }
 }
 
-template <class T>
-T* Fill(py::array_t<T>& array, T value) {
-  T* data = array.mutable_data();
-  std::fill(data, data + array.size(), value);
-  return data;
-}
-
 // Runs `compute(thread, i)` over n points on `threads` threads with the GIL
-// released; every ~0.1 s the calling thread looks for Ctrl-C (or another
-// signal whose handler raises) and stops the run, raising that exception.
+// released. Every ~0.1 s the calling thread (thread 0, which computes blocks
+// too) looks for Ctrl-C or another signal whose handler raises: the run
+// then stops after the blocks being computed, and that exception is raised.
 template <class Compute>
 void RunReleased(std::size_t n, unsigned threads, Compute compute) {
-  bool interrupted = false;
+  bool interrupted = false;  // set and read by the calling thread only
   {
     py::gil_scoped_release released;
-    auto lastLook = std::chrono::steady_clock::now();
+    auto lastLook = std::chrono::steady_clock::now() - kSignalInterval;  // a first look at once
     input::RunRowBlocks(
         n, kBlock, threads,
         [&](unsigned thread, std::size_t i) {
+          if (thread == 0 && i % kBlock == 0 && std::chrono::steady_clock::now() - lastLook >= kSignalInterval) {
+            lastLook = std::chrono::steady_clock::now();
+            py::gil_scoped_acquire held;
+            if ((interrupted = PyErr_CheckSignals() != 0)) return false;
+          }
           compute(thread, i);
           return true;
         },
-        [&](std::size_t i) {
-          if (i % kBlock != 0) return true;
-          const auto now = std::chrono::steady_clock::now();
-          if (now - lastLook < kSignalInterval) return true;
-          lastLook = now;
-          py::gil_scoped_acquire held;
-          interrupted = PyErr_CheckSignals() != 0;
-          return !interrupted;
-        });
+        [&](std::size_t) { return !interrupted; });
   }
   if (interrupted) throw py::error_already_set();
 }
@@ -206,14 +202,14 @@ py::dict Evaluate(int kind, const Doubles& T, const Doubles& P, const Flags& sat
   Outputs out;
   for (std::size_t k = 0; k < results.size(); ++k) {
     columns.emplace_back(n);
-    out.Columns.push_back(Fill(columns.back(), kNaN));
+    out.Columns.push_back(columns.back().mutable_data());
   }
   py::array_t<double> outT(n), outP(n);
   py::array_t<std::int32_t> mark(n), status(n);
-  out.T = Fill(outT, kNaN);
-  out.P = Fill(outP, kNaN);
-  out.Mark = Fill(mark, 0);
-  out.Status = Fill(status, 0);
+  out.T = outT.mutable_data();
+  out.P = outP.mutable_data();
+  out.Mark = mark.mutable_data();
+  out.Status = status.mutable_data();
 
   const unsigned used = input::BlockThreads(threads, n, kBlock);
   std::vector<std::unique_ptr<Worker>> workers;
