@@ -365,6 +365,7 @@ def page(comparisons, figures):
         lines += [f"## {title}", "", validation.statistics_table(mine), "", text[group], ""]
         lines += [f"![{title}](accuracy/{name})\n" for name in figures[group]]
     lines += ["## Flagged rows (kept out of the statistics above)", "", validation.statistics_table(flagged), "",
+              validation.flag_reasons(comparisons), "",
               "## Points without a deviation", "", validation.no_deviation_table(comparisons), ""]
     return "\n".join(lines)
 

@@ -363,6 +363,15 @@ def statistics_table(stats):
     return "\n".join(lines)
 
 
+def flag_reasons(comparisons):
+    """Why rows are flagged: a line per data set and reason, with the number of rows."""
+    counts = {}
+    for key, c in zip(dataset_keys([c.point for c in comparisons]), comparisons):
+        if c.point.flag:
+            counts[key, c.point.flag] = counts.get((key, c.point.flag), 0) + 1
+    return "\n".join(f"- {key} ({n} row{'s' if n > 1 else ''}): {flag}" for (key, flag), n in counts.items())
+
+
 def no_deviation_table(comparisons):
     keys = dataset_keys([c.point for c in comparisons])
     lines = ["| line | data set | T °C | P MPa | m(NaCl) | reason |", "|---:|---|---:|---|---:|---|"]
@@ -399,7 +408,8 @@ def report(path, comparisons):
              "Deviation = 100 (model - measured) / measured, in percent.", "",
              "## Statistics per data set", "", statistics_table(kept), ""]
     if flagged:
-        parts += ["## Flagged rows (kept out of the statistics above)", "", statistics_table(flagged), ""]
+        parts += ["## Flagged rows (kept out of the statistics above)", "", statistics_table(flagged), "",
+                  flag_reasons(comparisons), ""]
     parts += ["## How each quantity is compared", "", mappings_text(comparisons), "",
               "## Points without a deviation", "", no_deviation_table(comparisons), "",
               "## Every point", "", points_table(comparisons), ""]
