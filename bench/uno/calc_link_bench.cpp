@@ -6,6 +6,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <span>
+#include <sstream>
 #include <thread>
 
 #include "calc/driver.h"
@@ -79,6 +82,9 @@ struct OpenSheet {
   fs::path Folder;
 };
 
+// A "Ternary system" sheet of `points` rows of input (temperatures 25..275 C,
+// pressures 5..54 MPa, molalities of H2S 0..0.3 and of NaCl 0..5), open in
+// the office and unsaved.
 OpenSheet Ternary(int points) {
   TestOffice::Shared().EnsureRunning();
   OpenSheet open{TestOffice::Shared().Attach(), nullptr, TempFolder("sheet")};
@@ -97,18 +103,69 @@ OpenSheet Ternary(int points) {
     cell.Value = std::string(h.Text);
     sheet.Cells.push_back(cell);
   }
-  for (int i = 0; i < points; ++i) {
-    sheet.Cells.push_back({4 + i, 1, 25.0 + 0.25 * (i % 1000)});
-    sheet.Cells.push_back({4 + i, 2, 5.0 + (i % 50)});
-    sheet.Cells.push_back({4 + i, 3, 0.05 * (i % 7)});
-    sheet.Cells.push_back({4 + i, 4, 0.5 * (i % 11)});
-  }
   const std::string path = (open.Folder / "Ternary.ods").string();
   TestOffice::WriteWorkbook(*open.App, path, {sheet});
   open.App->OpenWorkbook(path, false);
   open.Sheet = open.App->ActiveSheet();
+  tersolv::link::CellBatch batch(*open.Sheet);
+  for (int i = 0; i < points; ++i) {
+    const double row[] = {25.0 + 0.25 * (i % 1000), 5.0 + (i % 50), 0.05 * (i % 7), 0.5 * (i % 11)};
+    open.Sheet->WriteNumbers(4 + i, 1, row);
+  }
+  batch.Finish();
   return open;
 }
+
+// The office's resident memory (MB) and processor time (s) so far, over its
+// process group.
+struct OfficeUsage {
+  double Megabytes = 0, CpuSeconds = 0;
+};
+OfficeUsage Office() {
+  const long group = TestOffice::Shared().ProcessId();
+  OfficeUsage usage;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos || ::getpgid(std::stoi(pid)) != group) continue;
+    std::ifstream status(entry.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("VmRSS:", 0) == 0) usage.Megabytes += std::stod(line.substr(6)) / 1024.0;
+    }
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));  // from field 3 on
+    std::string field;
+    double ticks = 0;
+    for (int k = 3; k <= 15 && fields >> field; ++k) {
+      if (k >= 14) ticks += std::stod(field);  // utime, stime
+    }
+    usage.CpuSeconds += ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  }
+  return usage;
+}
+
+// Passes every call through but the batch: the traffic of one call per cell.
+class OneCallPerCell : public tersolv::link::Worksheet {
+ public:
+  explicit OneCallPerCell(std::shared_ptr<tersolv::link::Worksheet> sheet) : sheet_(std::move(sheet)) {}
+  std::string Name() const override { return sheet_->Name(); }
+  std::string CellText(int row, int column) const override { return sheet_->CellText(row, column); }
+  void WriteNumber(int row, int column, double value) override { sheet_->WriteNumber(row, column, value); }
+  void WriteText(int row, int column, const std::string& text) override { sheet_->WriteText(row, column, text); }
+  void WriteNumbers(int row, int column, std::span<const double> values) override {
+    sheet_->WriteNumbers(row, column, values);
+  }
+  void ClearContents(int row, int first, int last) override { sheet_->ClearContents(row, first, last); }
+  void SetFontColor(int row, int first, int last, tersolv::link::Rgb color) override {
+    sheet_->SetFontColor(row, first, last, color);
+  }
+  void SetChangeHandler(std::function<void(const tersolv::link::CellRange&)> handler) override {
+    sheet_->SetChangeHandler(std::move(handler));
+  }
+
+ private:
+  std::shared_ptr<tersolv::link::Worksheet> sheet_;
+};
 
 void BM_WriteNumberOneByOne(benchmark::State& state) {
   OpenSheet open = Ternary(0);
@@ -144,27 +201,67 @@ void BM_CellText(benchmark::State& state) {
 }
 BENCHMARK(BM_CellText)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// A 1000-point "Ternary system" sheet: read and checked, then calculated
-// with the results written cell by cell, as "Calculate values" does.
+// "Calculate values" end to end on a sheet of state.range(0) points: read and
+// checked (the input written back, the result cells cleared), then
+// calculated with the results and colour marks written, on one thread as
+// the panel does. state.range(1): 1 with the cell traffic in blocks (as the
+// program does), 0 one call per cell.
 void BM_TernarySheetEndToEnd(benchmark::State& state) {
   const int points = static_cast<int>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
     OpenSheet open = Ternary(points);
+    std::shared_ptr<tersolv::link::Worksheet> sheet = open.Sheet;
+    if (state.range(1) == 0) sheet = std::make_shared<OneCallPerCell>(open.Sheet);
     tersolv::fakes::RecordingFrontend frontend;
     tersolv::water::WaterModel water;
     tersolv::input::WorksheetReader reader(*open.App, frontend, water, '.');
+    reader.Threads = 1;
     tersolv::calc::DriverOptions options;
     options.Threads = 1;
+    const OfficeUsage before = Office();
     state.ResumeTiming();
-    if (reader.ReadWorksheet(open.Sheet, false) != 0) state.SkipWithError(frontend.LastMessage().c_str());
-    tersolv::calc::CalculateValues(reader, *open.Sheet, frontend, options);
+    if (reader.ReadWorksheet(sheet, false) != 0) state.SkipWithError(frontend.LastMessage().c_str());
+    tersolv::calc::CalculateValues(reader, *sheet, frontend, options);
     state.PauseTiming();
+    const OfficeUsage after = Office();
+    state.counters["office_MB"] = after.Megabytes;
+    state.counters["office_cpu_s"] = after.CpuSeconds - before.CpuSeconds;
     fs::remove_all(open.Folder);
     state.ResumeTiming();
   }
-  state.SetItemsProcessed(state.iterations() * points);
+  state.counters["per_point"] = benchmark::Counter(static_cast<double>(state.iterations() * points),
+                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_TernarySheetEndToEnd)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TernarySheetEndToEnd)
+    ->Args({2000, 1})
+    ->Args({32767, 1})
+    ->Args({2000, 0})
+    ->Args({32767, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The read when the panel comes back to a sheet of state.range(0) points
+// whose results are in place: read, checked, the input written back and the
+// result cells cleared.
+void BM_ReadOnActivation(benchmark::State& state) {
+  const int points = static_cast<int>(state.range(0));
+  OpenSheet open = Ternary(points);
+  tersolv::fakes::RecordingFrontend frontend;
+  tersolv::water::WaterModel water;
+  tersolv::input::WorksheetReader reader(*open.App, frontend, water, '.');
+  if (reader.ReadWorksheet(open.Sheet, false) != 0) state.SkipWithError(frontend.LastMessage().c_str());
+  tersolv::calc::CalculateValues(reader, *open.Sheet, frontend);
+  const OfficeUsage before = Office();
+  for (auto _ : state) {
+    if (reader.ReadWorksheet(open.Sheet, false) != 0) state.SkipWithError(frontend.LastMessage().c_str());
+  }
+  const OfficeUsage after = Office();
+  state.counters["office_MB"] = after.Megabytes;
+  state.counters["office_cpu_s"] = (after.CpuSeconds - before.CpuSeconds) / static_cast<double>(state.iterations());
+  fs::remove_all(open.Folder);
+}
+BENCHMARK(BM_ReadOnActivation)->Arg(32767)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

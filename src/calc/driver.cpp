@@ -77,6 +77,7 @@ void CalculateValues(const input::WorksheetReader& reader, link::Worksheet& Data
         std::make_unique<PointCalculator>(reader.HaliteData, reader.HaliteDataSet, options.ExtendedRange));
   // Point i + 1 is item i; its row is written in sheet order by this thread.
   std::vector<PointOutcome> outcomes(static_cast<std::size_t>(count));
+  link::CellBatch batch(DataSheet);  // on a failure, the rows before it still reach the sheet
   input::RunRowBlocks(
       static_cast<std::size_t>(count), kBlock, threads,
       [&](unsigned thread, std::size_t i) {
@@ -89,6 +90,7 @@ void CalculateValues(const input::WorksheetReader& reader, link::Worksheet& Data
         if (options.Progress && (point % kProgressEvery == 0 || point == count)) options.Progress(point, count);
         return true;
       });
+  batch.Finish();
   frontend.SetCaption(SavedCaption);
   frontend.SetChanged(false);
 }

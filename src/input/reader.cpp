@@ -349,7 +349,13 @@ std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> Dat
     const std::string name = DataSheet->Name();
     const layout::SheetLayout* sheetLayout = layout::LayoutNamed(name);
     Points.SheetKind = static_cast<std::int16_t>(sheetLayout ? sheetLayout->Kind : 0);
-    status = Points.SheetKind == 0 ? 3 : ReadRows(*DataSheet, ExtendedRange);
+    if (Points.SheetKind != 0) {
+      link::CellBatch batch(*DataSheet);  // the rows written back before a failure reach the sheet too
+      status = ReadRows(*DataSheet, ExtendedRange);
+      batch.Finish();
+    } else {
+      status = 3;
+    }
   } catch (const std::exception&) {
     status = 1;  // any run-time error: link failure, floating-point fault, overflow
   }

@@ -62,7 +62,7 @@ class Worksheet {
   // user's locale, e.g. "1,5" where it is a comma), text as it stands.
   virtual std::string CellText(int row, int column) const = 0;
 
-  // Writes take effect at once, one call per cell.
+  // Writes take effect at once (within a batch: see BeginBatch), one call per cell.
   virtual void WriteNumber(int row, int column, double value) = 0;
   virtual void WriteText(int row, int column, const std::string& text) = 0;
   // Writes values.size() numbers into (row, column), (row, column + 1), ...
@@ -78,10 +78,48 @@ class Worksheet {
   // nothing else of their formatting changes.
   virtual void SetFontColor(int row, int firstColumn, int lastColumn, Rgb color) = 0;
 
+  // A batch: between BeginBatch() and EndBatch() a backend may read cells
+  // from blocks it fetched at once and hold writes back to send them in
+  // blocks (at least every half second, so that a long run shows). The sheet
+  // ends as the same calls made one by one leave it, and reads see the
+  // writes before them (formulas that depend on them may show their new
+  // values only once the batch ends). EndBatch() sends what is held and ends the batch even
+  // when that fails (it then throws). Batches nest; the other backends need
+  // nothing of it. Use CellBatch rather than these two.
+  virtual void BeginBatch() {}
+  virtual void EndBatch() {}
+
   // The change notification of this sheet: `handler` is called for every
   // change of cell contents while the application's event delivery is on
   // (delivered on the caller's thread). An empty handler stops it.
   virtual void SetChangeHandler(std::function<void(const CellRange&)> handler) = 0;
+};
+
+// A batch of a sheet's cell traffic for the length of a scope. Finish()
+// ends it and reports a failure to send what was held; a scope left by an
+// exception ends it too, sending what it can (the writes made before the
+// failure), and keeps the first failure.
+class CellBatch {
+ public:
+  explicit CellBatch(Worksheet& sheet) : sheet_(&sheet) { sheet.BeginBatch(); }
+  ~CellBatch() {
+    if (!sheet_) return;
+    try {
+      sheet_->EndBatch();
+    } catch (...) {
+      // The failure that left the scope is the one to report.
+    }
+  }
+  CellBatch(const CellBatch&) = delete;
+  CellBatch& operator=(const CellBatch&) = delete;
+  void Finish() {
+    Worksheet* sheet = sheet_;
+    sheet_ = nullptr;
+    if (sheet) sheet->EndBatch();
+  }
+
+ private:
+  Worksheet* sheet_;
 };
 
 // The spreadsheet application.

@@ -39,6 +39,7 @@
 #include <rtl/uri.hxx>
 
 #include "link/uno/calc_session.h"
+#include "link/uno/sheet_batch.h"
 
 namespace tersolv::link::uno {
 
@@ -150,7 +151,11 @@ bool IsOpen(const std::vector<Model>& books, const Model& model) {
 class CalcWorksheet : public Worksheet {
  public:
   CalcWorksheet(std::shared_ptr<CalcSession> session, Model model, Reference<sheet::XSpreadsheet> sheet)
-      : session_(std::move(session)), model_(std::move(model)), sheet_(std::move(sheet)) {}
+      : session_(std::move(session)),
+        model_(std::move(model)),
+        sheet_(std::move(sheet)),
+        batch_(sheet_, model_, session_->Options().DecimalSeparator,
+               [this](const char* what, const std::function<void()>& call) { SheetCall(what, call); }) {}
   ~CalcWorksheet() override {
     try {
       RemoveListener();
@@ -166,6 +171,9 @@ class CalcWorksheet : public Worksheet {
 
   std::string CellText(int row, int column) const override {
     CheckCell(row, column);
+    if (batch_.Active()) {
+      if (std::optional<std::string> text = batch_.CellText(row, column)) return *text;
+    }
     return SheetCall("CellText", [&]() -> std::string {
       Reference<table::XCell> cell = sheet_->getCellByPosition(column - 1, row - 1);
       switch (cell->getType()) {
@@ -189,11 +197,13 @@ class CalcWorksheet : public Worksheet {
   void WriteNumber(int row, int column, double value) override {
     CheckCell(row, column);
     CheckFinite(value);
+    if (Hold(column)) return batch_.WriteNumber(row, column, value);
     SheetCall("WriteNumber", [&] { sheet_->getCellByPosition(column - 1, row - 1)->setValue(value); });
   }
 
   void WriteText(int row, int column, const std::string& text) override {
     CheckCell(row, column);
+    if (Hold(column)) return batch_.WriteText(row, column, text);
     SheetCall("WriteText", [&] {
       Reference<text::XText>(sheet_->getCellByPosition(column - 1, row - 1), css::uno::UNO_QUERY_THROW)
           ->setString(ToOUString(text));
@@ -209,6 +219,10 @@ class CalcWorksheet : public Worksheet {
       CheckFinite(values[k]);
       line.getArray()[k] <<= values[k];
     }
+    if (Hold(last)) {
+      for (std::size_t k = 0; k < values.size(); ++k) batch_.WriteNumber(row, column + static_cast<int>(k), values[k]);
+      return;
+    }
     const css::uno::Sequence<css::uno::Sequence<css::uno::Any>> data(&line, 1);
     SheetCall("WriteNumbers", [&] {
       Reference<sheet::XCellRangeData>(Range(row, column, last), css::uno::UNO_QUERY_THROW)->setDataArray(data);
@@ -217,6 +231,7 @@ class CalcWorksheet : public Worksheet {
 
   void ClearContents(int row, int firstColumn, int lastColumn) override {
     CheckRange(row, firstColumn, lastColumn);
+    if (Hold(lastColumn)) return batch_.Clear(row, firstColumn, lastColumn);
     SheetCall("ClearContents", [&] {
       Reference<sheet::XSheetOperation>(Range(row, firstColumn, lastColumn), css::uno::UNO_QUERY_THROW)
           ->clearContents(sheet::CellFlags::VALUE | sheet::CellFlags::DATETIME | sheet::CellFlags::STRING |
@@ -226,12 +241,10 @@ class CalcWorksheet : public Worksheet {
 
   void SetFontColor(int row, int firstColumn, int lastColumn, Rgb color) override {
     CheckRange(row, firstColumn, lastColumn);
-    // The office writes colours as 0xRRGGBB; ours is red + 256 green + 65536 blue.
-    const sal_Int32 rrggbb =
-        static_cast<sal_Int32>(((color & 0xFFu) << 16) | (color & 0xFF00u) | ((color >> 16) & 0xFFu));
+    if (Hold(lastColumn)) return batch_.SetFontColor(row, firstColumn, lastColumn, color);
     SheetCall("SetFontColor", [&] {
       Reference<beans::XPropertySet>(Range(row, firstColumn, lastColumn), css::uno::UNO_QUERY_THROW)
-          ->setPropertyValue("CharColor", css::uno::Any(rrggbb));
+          ->setPropertyValue("CharColor", css::uno::Any(OfficeColor(color)));
     });
   }
 
@@ -255,7 +268,19 @@ class CalcWorksheet : public Worksheet {
     slot_ = slot;
   }
 
+  void BeginBatch() override { batch_.Begin(); }
+  void EndBatch() override { batch_.End(); }
+
  private:
+  // Within a batch, whether a write up to that column is held; one that
+  // cannot be held follows what is held.
+  bool Hold(int lastColumn) {
+    if (!batch_.Active()) return false;
+    if (batch_.CanHold(lastColumn)) return true;
+    batch_.Flush();
+    return false;
+  }
+
   // A call on this sheet. A failure other than a lost office or a bad
   // address, once the sheet's workbook is no longer open, is reported as
   // that (the office says little more than "runtime error").
@@ -310,6 +335,7 @@ class CalcWorksheet : public Worksheet {
   Reference<sheet::XSpreadsheet> sheet_;
   std::shared_ptr<HandlerSlot> slot_;
   Reference<util::XChangesListener> listener_;
+  mutable SheetBatch batch_;
 };
 
 // The active workbook: the office's current document when it is a workbook,

@@ -207,6 +207,53 @@ TEST_P(LinkContract, WritesAndClearsTakeEffectAtOnce) {
   EXPECT_EQ(sheet->CellText(9, 3), "3");
 }
 
+TEST_P(LinkContract, ABatchLeavesWhatTheCallsOneByOneLeave) {
+  // Two equal regions of 4 rows: the one from row 10 gets the calls one by one, the one from row 110
+  // the same calls in a batch.
+  SheetLayout layout{"Ternary system", {}};
+  for (int b : {10, 110}) {
+    const std::vector<CellLayout> cells = {{b, 1, 25.0},           {b, 2, std::string(" Sat ")}, {b, 3, 1.5},
+                                           {b + 1, 1, std::string("1,5")}, {b + 1, 3, 123456789012.0},
+                                           {b + 2, 2, 1.0},        {b + 3, 1, 3.0}};
+    layout.Cells.insert(layout.Cells.end(), cells.begin(), cells.end());
+  }
+  Application& app = OpenOne(layout);
+  auto sheet = app.ActiveSheet();
+  const Rgb red = RgbColor(255, 0, 0), blue = RgbColor(0, 0, 255);
+  const double numbers[] = {1.0, 2.0, 3.0};
+  const std::function<void(Worksheet&, int)> steps[] = {
+      [](Worksheet& s, int b) { s.WriteNumber(b, 1, 2.5), s.ClearContents(b, 1, 3), s.WriteNumber(b, 2, 7.0); },
+      [](Worksheet& s, int b) { s.WriteText(b + 1, 2, "=1+1"), s.WriteText(b + 1, 3, "1.5"), s.WriteText(b + 1, 4, ""); },
+      [](Worksheet& s, int b) { s.WriteText(b + 1, 5, "not found"), s.WriteNumber(b + 1, 6, 0.1); },
+      [&](Worksheet& s, int b) { s.ClearContents(b + 2, 1, 6), s.SetFontColor(b + 2, 1, 6, red); },
+      [&](Worksheet& s, int b) { s.SetFontColor(b + 2, 3, 4, blue), s.WriteNumber(b + 2, 3, 1e300); },
+      [&](Worksheet& s, int b) { s.WriteNumbers(b + 3, 2, numbers), s.WriteNumber(b + 3, 300, 4.0); },
+      [&](Worksheet& s, int b) { s.ClearContents(b + 3, 3, 3), s.SetFontColor(b + 3, 1, 1, 0); },
+  };
+  const auto texts = [&](int b) {
+    std::vector<std::string> all;
+    for (int r = b; r < b + 4; ++r)
+      for (int c = 1; c <= 7; ++c) all.push_back(sheet->CellText(r, c));
+    all.push_back(sheet->CellText(b + 3, 300));
+    return all;
+  };
+  {
+    CellBatch batch(*sheet);
+    EXPECT_EQ(texts(110), texts(10));  // read in a batch: the same texts
+  }
+  for (const auto& step : steps) step(*sheet, 10);
+  CellBatch batch(*sheet);
+  for (const auto& step : steps) step(*sheet, 110);
+  EXPECT_EQ(texts(110), texts(10));  // reads see the writes before them
+  batch.Finish();
+  EXPECT_EQ(texts(110), texts(10));
+  if (!Supports(Feature::kFontColors)) return;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 1; c <= 7; ++c)
+      EXPECT_EQ(Factory().FontColor(app, *sheet, 110 + r, c), Factory().FontColor(app, *sheet, 10 + r, c)) << r << c;
+  }
+}
+
 TEST_P(LinkContract, FontColourOfARangeIsKeptAndSurvivesClearing) {
   TERSOLV_REQUIRE(kFontColors);
   Application& app = OpenOne(Sample());

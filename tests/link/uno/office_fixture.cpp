@@ -16,6 +16,7 @@
 #include <com/sun/star/frame/XDispatchProvider.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
@@ -196,6 +197,32 @@ void TestOffice::SetActiveSheet(CalcApplication& app, const std::string& path, c
   Reference<css::frame::XModel> model = Document(app, path);
   Reference<css::sheet::XSpreadsheetView>(model->getCurrentController(), UNO_QUERY_THROW)
       ->setActiveSheet(SheetOf(model, sheet));
+}
+
+std::vector<std::vector<TestOffice::Contents>> TestOffice::CellContents(CalcApplication& app, const std::string& path,
+                                                                        const std::string& sheet, int firstRow,
+                                                                        int lastRow, int lastColumn) {
+  const css::uno::Sequence<css::uno::Sequence<Any>> data =
+      Reference<css::sheet::XCellRangeData>(
+          SheetOf(Document(app, path), sheet)->getCellRangeByPosition(0, firstRow - 1, lastColumn - 1, lastRow - 1),
+          UNO_QUERY_THROW)
+          ->getDataArray();
+  std::vector<std::vector<Contents>> rows;
+  for (const css::uno::Sequence<Any>& line : data) {
+    rows.emplace_back();
+    for (const Any& value : line) {
+      double number = 0;
+      OUString text;
+      if (value >>= number) {
+        rows.back().emplace_back(number);
+      } else if ((value >>= text) && !text.isEmpty()) {
+        rows.back().emplace_back(std::string(rtl::OUStringToOString(text, RTL_TEXTENCODING_UTF8).getStr()));
+      } else {
+        rows.back().emplace_back();
+      }
+    }
+  }
+  return rows;
 }
 
 long TestOffice::FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row,

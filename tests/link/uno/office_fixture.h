@@ -46,6 +46,12 @@ class TestOffice {
   static void ConvertWorkbook(CalcApplication& app, const std::string& from, const std::string& to);
   // In the open document of `path`:
   static void SetActiveSheet(CalcApplication& app, const std::string& path, const std::string& sheet);
+  // The contents of cells (firstRow..lastRow, 1..lastColumn) as the office holds them, row by row: a
+  // number, a text, or nothing (an empty text too).
+  using Contents = std::variant<std::monostate, double, std::string>;
+  static std::vector<std::vector<Contents>> CellContents(CalcApplication& app, const std::string& path,
+                                                         const std::string& sheet, int firstRow, int lastRow,
+                                                         int lastColumn);
   // 0xRRGGBB, 0 for the automatic colour.
   static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
   // Types `text` into the cell and presses Enter, as a user does.
