@@ -36,6 +36,8 @@ import numpy as np
 
 from . import components, ternary
 
+__all__ = ["h2s_solubility", "halite_solubility", "activity", "density", "saturation_map", "table", "save", "KINDS"]
+
 # Okabe and Ito (2008), "Color Universal Design": colours that stay apart for
 # every common form of colour-vision deficiency (their yellow left out: too
 # pale on white).
