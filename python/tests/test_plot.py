@@ -107,6 +107,16 @@ def test_csv_holds_the_plotted_values(tmp_path, capsys):
             np.testing.assert_array_equal(np.asarray(cells, dtype=expected.dtype), expected.ravel())
 
 
+@pytest.mark.parametrize("text, values", [
+    ("0:1:0.3", [0.0, 0.3, 0.6, 0.9]),
+    ("sat,1, 5:7:1", ["sat", 1.0, 5.0, 6.0, 7.0]),
+    ("0:6:0.05", [round(0.05 * i, 2) for i in range(121)]),
+    ("0:325:0.1", [round(0.1 * i, 1) for i in range(3251)]),  # ends at 325, not a little beyond
+])
+def test_ranges_hold_their_values_exactly(text, values):
+    assert plot.parse_values(text, allow_sat=True) == values
+
+
 BAD = [  # arguments, exit code, message
     (["plot"], 2, "required: KIND"),
     (["plot", "pie", "-o", "x.png"], 2, "invalid choice: 'pie'"),
