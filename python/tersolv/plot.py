@@ -49,6 +49,7 @@ DASHES = ("-", "--", ":", "-.", (0, (6, 2, 1, 2, 1, 2)), (0, (1, 3)))
 MARK_NACL, MARK_H2S, MARK_BOTH = 255, 16711680, 16711935
 
 FORMATS = ("png", "svg", "pdf")
+MAX_POINTS = 10_000_000  # per figure: its results and table take a few GB
 
 # The arguments a figure can take: option on the command line, what it is, unit.
 _ARGUMENTS = {
@@ -174,6 +175,9 @@ def arguments(kind, **given):
         elif role == "axis" and kind == "saturation_map" and len(values) < 2:
             raise ValueError(f"{option}: the map needs at least two values along each axis")
         result[name] = values
+    points = math.prod(len(values) for values in result.values() if isinstance(values, list))
+    if points > MAX_POINTS:
+        raise ValueError(f"{kind}: {points} points; a figure takes at most {MAX_POINTS}")
     return result
 
 

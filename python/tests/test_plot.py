@@ -126,6 +126,8 @@ BAD = [  # arguments, exit code, message
     (["plot", "h2s_solubility", "--T", "100:0:5", "-o", "x.png"], 2, "start <= stop and a step above 0"),
     (["plot", "density", "--P", "1,2", "-o", "x.png"], 2, "--P: density takes one value, not 2"),
     (["plot", "saturation_map", "--T", "25", "-o", "x.png"], 2, "at least two values along each axis"),
+    (["plot", "saturation_map", "--T", "0:325:0.01", "--m-nacl", "0:10:0.01", "-o", "x.png"], 2,
+     "32533501 points; a figure takes at most 10000000"),
     (["plot", "density", "-o", "x.jpg"], 2, "a figure file ends in .png, .svg or .pdf"),
     (["plot", "density"], 2, "nothing to write"),
     (["plot", "density", "--T", "400", "--m-nacl", "1", "-o", "x.png"], 3, "nothing to draw"),
