@@ -4,7 +4,7 @@
 Run from the source folder, with the package built in build/:
 
     cmake --build build --target tersolv_python
-    PYTHONPATH=build/python /usr/bin/python3 docs/make_gallery.py
+    PYTHONPATH=build/python /usr/bin/python3 docs/make-gallery.py
 """
 
 import os
