@@ -529,7 +529,8 @@ def _help_of_kinds():
         lines.append(f"  {kind:<18} {options}")
     lines += ["",
               "Units: T in °C, P in MPa (sat: the saturation pressure of water; 0: the same, at least 0.1 MPa),",
-              "molalities in mol/kg. A value list is comma-separated; start:stop:step is a range.",
+              "molalities in mol/kg. A value list is comma-separated; start:stop:step is a range;",
+              "a list that starts with a minus sign is joined to its option: --T=-10:20:1.",
               "`python3 -m tersolv plot KIND --help` says more of one kind."]
     return "\n".join(lines)
 
