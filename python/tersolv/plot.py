@@ -524,8 +524,8 @@ def write_csv(columns, path):
 
 def _help_of_kinds():
     lines = ["kinds and their options (with the defaults):"]
-    for kind, spec in KINDS.items():
-        options = " ".join(f"{_ARGUMENTS[name][0]} {default}" for name, (_, default) in spec.arguments.items())
+    for kind, entry in KINDS.items():
+        options = " ".join(f"{_ARGUMENTS[name][0]} {default}" for name, (_, default) in entry.arguments.items())
         lines.append(f"  {kind:<18} {options}")
     lines += ["",
               "Units: T in °C, P in MPa (sat: the saturation pressure of water; 0: the same, at least 0.1 MPa),",
@@ -545,9 +545,9 @@ def add_command(commands):
                     "and/or write the plotted values as a CSV table (--csv).",
         epilog=_help_of_kinds(), formatter_class=argparse.RawDescriptionHelpFormatter)
     kinds = parser.add_subparsers(title="kinds", metavar="KIND", required=True)
-    for kind, spec in KINDS.items():
-        sub = kinds.add_parser(kind, help=spec.help, description=f"Draw {spec.help}.")
-        for name, (role, default) in spec.arguments.items():
+    for kind, entry in KINDS.items():
+        sub = kinds.add_parser(kind, help=entry.help, description=f"Draw {entry.help}.")
+        for name, (role, default) in entry.arguments.items():
             option, what, unit = _ARGUMENTS[name]
             form = {"axis": "values along the axis", "lines": "a line per value", "one": "one value"}[role]
             sub.add_argument(option, dest=name, metavar="VALUES" if role != "one" else "VALUE",

@@ -151,7 +151,7 @@ def test_help_lists_the_kinds_and_their_options():
     done = subprocess.run([sys.executable, "-m", "tersolv", "plot", "--help"], capture_output=True, text=True,
                           check=False)
     assert done.returncode == 0
-    for kind, spec in plot.KINDS.items():
+    for kind, entry in plot.KINDS.items():
         assert any(line.split()[:1] == [kind] and all(f"--{name.replace('_', '-')} " in line
-                                                      for name in spec.arguments)
+                                                      for name in entry.arguments)
                    for line in done.stdout.splitlines())
