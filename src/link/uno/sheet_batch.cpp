@@ -94,6 +94,7 @@ void SheetBatch::End() {
     failure = std::current_exception();
   }
   held_.clear();
+  lastCells_ = nullptr;
   heldCells_ = 0;
   blocks_.clear();
   usedRows_ = usedColumns_ = 0;
@@ -169,7 +170,11 @@ std::optional<std::string> SheetBatch::CellText(int row, int column) {
 // --- Writing ---
 
 SheetBatchCell& SheetBatch::At(int row, int column) {
-  std::vector<SheetBatchCell>& cells = held_[row];
+  if (row != lastRow_ || lastCells_ == nullptr) {  // the writes come row by row
+    lastCells_ = &held_[row];
+    lastRow_ = row;
+  }
+  std::vector<SheetBatchCell>& cells = *lastCells_;
   if (static_cast<int>(cells.size()) <= column) cells.resize(static_cast<std::size_t>(column) + 1);
   return cells[static_cast<std::size_t>(column)];
 }
@@ -226,6 +231,7 @@ void SheetBatch::Flush() {
 void SheetBatch::SendHeld() {
   std::map<int, std::vector<SheetBatchCell>> held;
   held.swap(held_);
+  lastCells_ = nullptr;
   heldCells_ = 0;
   if (held.empty()) return;
 

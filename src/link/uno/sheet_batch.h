@@ -100,6 +100,8 @@ class SheetBatch {
   bool usedRead_ = false;
   int usedRows_ = 0, usedColumns_ = 0;  // the used area, grown by the held writes
   std::map<int, std::vector<SheetBatchCell>> held_;  // by row; index = column
+  int lastRow_ = 0;  // the row of lastCells_, the cells of the last write
+  std::vector<SheetBatchCell>* lastCells_ = nullptr;
   std::size_t heldCells_ = 0;
   std::chrono::steady_clock::time_point lastSent_;
   std::map<std::pair<int, int>, Block> blocks_;
