@@ -40,7 +40,6 @@ using Flags = py::array_t<bool, py::array::c_style | py::array::forcecast>;
 // The inputs of n points (the molalities only for the ternary system).
 struct Inputs {
   int Kind = 1;  // 1 "Components", 2 "Ternary system"
-  std::size_t Count = 0;
   const double* T = nullptr;  // C
   const double* P = nullptr;  // MPa; NaN: not a number
   const bool* Saturation = nullptr;  // P is "sat"
@@ -191,7 +190,7 @@ py::dict Evaluate(int kind, const Doubles& T, const Doubles& P, const Flags& sat
                                  ternary ? mNaCl.size() : T.size()})
     if (static_cast<std::size_t>(size) != n) throw py::value_error("the input arrays differ in size");
 
-  Inputs in{kind, n, T.data(), P.data(), saturation.data(), {nullptr, nullptr}, extendedRange};
+  Inputs in{kind, T.data(), P.data(), saturation.data(), {nullptr, nullptr}, extendedRange};
   if (ternary) {
     in.Molality[0] = mH2S.data();
     in.Molality[1] = mNaCl.data();
