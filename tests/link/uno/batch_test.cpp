@@ -55,6 +55,16 @@ class FailingRow : public Worksheet {
   int failRow_;
 };
 
+// A cell of a workbook to write (assigned member by member: GCC 12 warns of the braced form).
+template <class Value>
+testing::Cell At(int row, int column, Value value) {
+  testing::Cell cell;
+  cell.Row = row;
+  cell.Column = column;
+  cell.Value = std::move(value);
+  return cell;
+}
+
 class CalcBatch : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,20 +93,16 @@ class CalcBatch : public ::testing::Test {
   // A sheet of a layout with these rows of input from row 4 (numbers where they read as one).
   static testing::Sheet Layout(const std::string& name, const std::vector<std::vector<std::string>>& rows) {
     const bool ternary = name == "Ternary system";
-    testing::Sheet sheet{name, {{1, 1, "Tersolv"s}, {2, 1, ternary ? "System definitions"s : "Conditions"s}}};
+    testing::Sheet sheet{name, {At(1, 1, "Tersolv"s), At(2, 1, ternary ? "System definitions"s : "Conditions"s)}};
     const char* headers[] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
-    for (int c = 0; c < (ternary ? 4 : 2); ++c) sheet.Cells.push_back({3, c + 1, std::string(headers[c])});
+    for (int c = 0; c < (ternary ? 4 : 2); ++c) sheet.Cells.push_back(At(3, c + 1, std::string(headers[c])));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
       for (int c = 0; c < static_cast<int>(rows[r].size()); ++c) {
         const std::string& typed = rows[r][c];
         char* end = nullptr;
         const double number = std::strtod(typed.c_str(), &end);
-        testing::Cell cell;
-        cell.Row = r + 4;
-        cell.Column = c + 1;
-        cell.Value = typed;
-        if (!typed.empty() && end == typed.c_str() + typed.size()) cell.Value = number;
-        sheet.Cells.push_back(cell);
+        const bool isNumber = !typed.empty() && end == typed.c_str() + typed.size();
+        sheet.Cells.push_back(isNumber ? At(r + 4, c + 1, number) : At(r + 4, c + 1, typed));
       }
     }
     return sheet;
@@ -117,7 +123,7 @@ class CalcBatch : public ::testing::Test {
 
 // (What a batch leaves of plain cells and colours is in the contract suite.)
 TEST_F(CalcBatch, FormulasReadInABatchAsCellByCellAndFollowItsWritesOnceItEnds) {
-  const std::string path = Open("Batch", {{"Ternary system", {{10, 2, " Sat "s}}}});
+  const std::string path = Open("Batch", {{"Ternary system", {At(10, 2, " Sat "s)}}});
   const char* typed[] = {"=1/4", "=1/0", "=\"a\"&\"b\"", "2026-12-07", "=B10*2", "=Z1"};
   for (int c = 0; c < 6; ++c) TestOffice::UserEdit(*app_, path, "Ternary system", 10, 3 + c, typed[c]);
   auto sheet = app_->ActiveSheet();
@@ -193,7 +199,7 @@ TEST_F(CalcBatch, ARejectedRowAFailureAtAPointAndAClosedWorkbookLeaveTheSheetAsT
   for (int i = 0; i < 300; ++i) rows.push_back({" 25 ", "10", "0.1", "1"});  // T as text: written back as 25
   rows[3][1] = "abc";
   testing::Sheet layout = Layout("Ternary system", rows);
-  for (int r = 4; r < 304; ++r) layout.Cells.push_back({r, 5, "old"s});
+  for (int r = 4; r < 304; ++r) layout.Cells.push_back(At(r, 5, "old"s));
   Open("Outcomes", {layout});
   auto sheet = app_->ActiveSheet();
   fakes::RecordingFrontend frontend;
@@ -214,6 +220,14 @@ TEST_F(CalcBatch, ARejectedRowAFailureAtAPointAndAClosedWorkbookLeaveTheSheetAsT
   EXPECT_NE(sheet->CellText(152, 12), "");
   EXPECT_EQ(Texts(*sheet, 153, 2, 5),  // as the reader left them
             std::vector<std::string>({"25", "10", "0.1", "1", "", "25", "10", "0.1", "1", ""}));
+  EXPECT_TRUE(TestOffice::Settled(*app_, path_));
+
+  // The office refuses the writes (a protected sheet): a LinkError, and the document as it was.
+  TestOffice::Protect(*app_, path_, "Ternary system", true);
+  EXPECT_THROW(calc::CalculateValues(reader, *sheet, frontend), LinkError);
+  EXPECT_TRUE(TestOffice::Settled(*app_, path_));
+  EXPECT_EQ(sheet->CellText(153, 5), "");
+  TestOffice::Protect(*app_, path_, "Ternary system", false);
 
   // The workbook closed in the middle of a run: a LinkError, not a hang or a crash.
   ASSERT_EQ(reader.ReadWorksheet(sheet, false), 0) << frontend.LastMessage();

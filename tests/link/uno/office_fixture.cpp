@@ -16,6 +16,8 @@
 #include <com/sun/star/frame/XDispatchProvider.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/document/XActionLockable.hpp>
+#include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
@@ -24,6 +26,7 @@
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XProtectable.hpp>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -223,6 +226,22 @@ std::vector<std::vector<TestOffice::Contents>> TestOffice::CellContents(CalcAppl
     }
   }
   return rows;
+}
+
+bool TestOffice::Settled(CalcApplication& app, const std::string& path) {
+  Reference<css::frame::XModel> model = Document(app, path);
+  return Reference<css::sheet::XCalculatable>(model, UNO_QUERY_THROW)->isAutomaticCalculationEnabled() &&
+         !model->hasControllersLocked() &&
+         !Reference<css::document::XActionLockable>(model, UNO_QUERY_THROW)->isActionLocked();
+}
+
+void TestOffice::Protect(CalcApplication& app, const std::string& path, const std::string& sheet, bool on) {
+  Reference<css::util::XProtectable> protectable(SheetOf(Document(app, path), sheet), UNO_QUERY_THROW);
+  if (on) {
+    protectable->protect("");
+  } else {
+    protectable->unprotect("");
+  }
 }
 
 long TestOffice::FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row,

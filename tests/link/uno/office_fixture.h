@@ -52,6 +52,10 @@ class TestOffice {
   static std::vector<std::vector<Contents>> CellContents(CalcApplication& app, const std::string& path,
                                                          const std::string& sheet, int firstRow, int lastRow,
                                                          int lastColumn);
+  // Whether the document is as the user left it between runs: calculation automatic, its windows
+  // neither locked nor held.
+  static bool Settled(CalcApplication& app, const std::string& path);
+  static void Protect(CalcApplication& app, const std::string& path, const std::string& sheet, bool on);
   // 0xRRGGBB, 0 for the automatic colour.
   static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
   // Types `text` into the cell and presses Enter, as a user does.
