@@ -197,3 +197,29 @@ def test_ctrl_c_stops_a_long_call():
     out, _ = child.communicate(timeout=60)
     assert out == "interrupted\n"
     assert time.monotonic() - sent < 3  # the whole call takes 10 s or more
+
+
+def test_other_threads_run_while_points_are_computed():
+    """The GIL is released during the calculation: a Python thread keeps ticking through a call."""
+    import threading
+    import time
+
+    ticks, done = [], threading.Event()
+
+    def tick():
+        while not done.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.001)
+
+    rng = np.random.default_rng(7)
+    points = [rng.uniform(0, 325, 20000), rng.uniform(1, 100, 20000), 0.1, 1.0]
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    start = time.perf_counter()
+    tersolv.ternary(*points, threads=1)
+    end = time.perf_counter()
+    done.set()
+    ticker.join()
+    during = [t for t in ticks if start <= t <= end]
+    gaps = np.diff([start, *during, end])
+    assert gaps.max() < (end - start) / 2, (gaps.max(), end - start)
