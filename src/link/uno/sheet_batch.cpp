@@ -282,11 +282,8 @@ void SheetBatch::SendHeld() {
       for (const Rectangle& r : all)
         if (r.Key == key) addresses.push_back(Address(sheetIndex, r));
       if (addresses.size() == 1) {
-        const Rectangle* one = nullptr;
-        for (const Rectangle& r : all)
-          if (r.Key == key) one = &r;
-        return sheet_->getCellRangeByPosition(one->FirstColumn - 1, one->FirstRow - 1, one->LastColumn - 1,
-                                              one->LastRow - 1);
+        const table::CellRangeAddress& a = addresses.front();
+        return sheet_->getCellRangeByPosition(a.StartColumn, a.StartRow, a.EndColumn, a.EndRow);
       }
       Reference<sheet::XSheetCellRangeContainer> container(
           Reference<lang::XMultiServiceFactory>(model_, css::uno::UNO_QUERY_THROW)
