@@ -123,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state->EventsEnabled = std::make_shared<bool>(true);
     auto file = OpenXlsx(input, "fuzz.xlsx", state, limits);
     Exercise(*file);
-    before = Snapshot(*file);
     saved = file->Serialize().view();
+    before = Snapshot(*file);  // as saved (cached values of formulas that use edited cells are gone)
   } catch (const LinkError&) {
     return 0;  // refused with a message: the expected outcome for most inputs
   }

@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "console_frontend.h"
 #include "job/calc_file.h"
+#include "layout/layout.h"
 #include "link/book/book_application.h"
 #include "link/link.h"
 
@@ -110,6 +111,9 @@ void RunCalc(const CalcArgs& args) {
     Fail(kExitLink, e.Description());
   }
   bar.Finish();
+  if (outcome.UnreadRow > 0)
+    std::cerr << "tersolv calc: note: the data end at row " << outcome.Points + layout::kFirstPointRow
+              << ", whose temperature cell is empty; rows " << outcome.UnreadRow << " and below were not read\n";
 
   using Result = job::CalcFileOutcome::Result;
   switch (outcome.What) {

@@ -1,6 +1,7 @@
 // `tersolv point T P [MH2S MNACL]`: one state point through the worksheet
 // checks and the calculation, on a one-row in-memory sheet.
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -47,6 +48,14 @@ void PrintLine(const std::string& label, const std::string& value, const std::st
   throw CLI::RuntimeError(code);
 }
 
+// The number in a cell of the point's row: the argument as typed
+// (kept by the reader, which accepted it), or what the reader wrote there.
+double CellNumber(const link::memory::MemorySheet& sheet, int row, int column) {
+  const link::memory::CellValue value = sheet.Value(row, column);
+  if (const double* number = std::get_if<double>(&value)) return *number;
+  return std::strtod(std::get<std::string>(value).c_str(), nullptr);
+}
+
 void RunPoint(const PointArgs& args) {
   if (args.Molalities.size() == 1) {
     throw CLI::ValidationError("MH2S MNACL", "give both molalities, or none");
@@ -72,7 +81,13 @@ void RunPoint(const PointArgs& args) {
   water::WaterModel water;
   input::WorksheetReader reader(sheets, frontend, water, '.');
   if (reader.ReadWorksheet(sheet, args.ExtendedRange) != 0 || reader.Points.PointCount != 1) {
-    Fail(kExitRejected, frontend.Errors.empty() ? "the point was not accepted" : frontend.Errors.back());
+    // The argument whose cell the checks stopped at, not the cell of a sheet the user never saw.
+    const char* names[] = {"temperature", "pressure", "m(H2S)", "m(NaCl)"};
+    const int column = reader.CursorColumn;
+    if (reader.ErrorCode > 1 && reader.CursorRow == row && column >= 1 &&
+        column <= static_cast<int>(sheetLayout.Inputs.size()))
+      Fail(kExitRejected, std::string(names[column - 1]) + " \"" + *typed[column - 1] + "\": " + reader.ErrorText);
+    Fail(kExitRejected, "the point was not accepted: " + (reader.ErrorText.empty() ? "no point" : reader.ErrorText));
   }
   try {
     calc::DriverOptions options;
@@ -84,10 +99,10 @@ void RunPoint(const PointArgs& args) {
     Fail(kExitRuntime, std::string("run-time error: ") + e.what());
   }
 
-  // The inputs as the reader wrote them back (numbers), then the results.
+  // The inputs (as typed, or as the reader wrote them), then the results.
   nlohmann::ordered_json json;
   for (const layout::Column& input : sheetLayout.Inputs) {
-    const double value = std::get<double>(sheet->Value(row, input.Index));
+    const double value = CellNumber(*sheet, row, input.Index);
     if (input.Key != nullptr) json[input.Key] = value;
     if (!args.Json) PrintLine(input.Caption, Plain(value), input.Unit);
   }

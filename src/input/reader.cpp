@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "input/row_blocks.h"
@@ -98,6 +99,11 @@ HaliteDataRecord StandardHaliteData() {
   return {{halite.G0, halite.S0, halite.V0, halite.A, halite.B, halite.C, halite.D}};
 }
 
+bool IsInputCell(std::string_view sheetName, int row, int column) {
+  const layout::SheetLayout* sheetLayout = layout::LayoutNamed(sheetName);
+  return sheetLayout && row >= layout::kFirstPointRow && column >= 1 && column <= static_cast<int>(sheetLayout->Inputs.size());
+}
+
 WorksheetReader::WorksheetReader(link::Application& app, link::Frontend& frontend, water::WaterModel& water,
                                  char decimalSeparator)
     : app_(app), frontend_(frontend), water_(water), decimalSeparator_(decimalSeparator) {}
@@ -126,43 +132,19 @@ bool WorksheetReader::IsNumberText(const std::string& text) const {
   return i == t.size();
 }
 
-double WorksheetReader::ToNumber(const std::string& text) const {
+std::optional<double> WorksheetReader::ToNumber(const std::string& text) const {
   std::string t = Trim(text);
   const char separator = decimalSeparator_ == ',' ? ',' : '.';
   std::replace(t.begin(), t.end(), separator, '.');
-  bool negative = false;
-  if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
-    negative = t[0] == '-';
-    t.erase(0, 1);
-  }
+  if (!t.empty() && t[0] == '+') t.erase(0, 1);
   double value = 0;
   const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
-  if (ec == std::errc::result_out_of_range) {
-    // Too large for a double, or so small that it is 0: tell them apart by
-    // the decimal exponent of the leading significant digit.
-    const std::size_t e = t.find_first_of("eE");
-    const std::string mantissa = t.substr(0, e);
-    long exponent = 0;
-    if (e != std::string::npos) {
-      const std::string ex = t.substr(e + 1);
-      const bool negativeExponent = !ex.empty() && ex[0] == '-';
-      // Exponents beyond a few thousand all mean the same here.
-      std::size_t digits = ex.find_first_not_of("+-");
-      exponent = ex.size() - digits > 6 ? 1000000 : std::stol(ex.substr(digits));
-      if (negativeExponent) exponent = -exponent;
-    }
-    const std::size_t point = mantissa.find('.');
-    std::string digits = mantissa;
-    if (point != std::string::npos) digits.erase(point, 1);
-    const long beforePoint = static_cast<long>(point == std::string::npos ? mantissa.size() : point);
-    const long first = static_cast<long>(digits.find_first_of("123456789"));
-    if (exponent + beforePoint - first - 1 > 0) throw std::overflow_error("number too large: " + text);
-    value = 0;
-  } else if (ec != std::errc() || end != t.data() + t.size()) {
-    throw std::invalid_argument("not a number: " + text);
-  }
-  if (!std::isfinite(value)) throw std::overflow_error("number too large: " + text);
-  return negative ? -value : value;
+  if (ec == std::errc::result_out_of_range) return std::nullopt;
+  if (ec != std::errc() || end != t.data() + t.size()) throw std::invalid_argument("not a number: " + text);
+  // Too large, or so small that it is 0 or subnormal though its digits are not: out of range.
+  if (!std::isfinite(value) || (value != 0 && std::fabs(value) < std::numeric_limits<double>::min()))
+    return std::nullopt;
+  return value;
 }
 
 void WorksheetReader::NextRow(link::Worksheet& sheet) {
@@ -183,7 +165,9 @@ std::int16_t WorksheetReader::ReadPressure(PressureInput& pressure) const {
     return 0;
   }
   if (!IsNumberText(text)) return 2;
-  pressure = {PressureInput::Kind::MPa, ToNumber(text)};
+  const auto number = ToNumber(text);
+  if (!number || *number > std::numeric_limits<double>::max() / 10) return 4;  // out of range, as any too large
+  pressure = {PressureInput::Kind::MPa, *number};
   return 0;
 }
 
@@ -246,11 +230,12 @@ std::int16_t WorksheetReader::ReadDataCells(link::Worksheet& sheet, int kind, bo
     NextRow(sheet);
     if (cell_.empty()) return 0;
     if (!IsNumberText(cell_)) return 2;
-    const double t = ToNumber(cell_);
-    if (const CheckStatus status = CheckTemperature(t, ExtendedRange)) return status.Status;
+    const auto t = ToNumber(cell_);
+    if (!t) return 4;
+    if (const CheckStatus status = CheckTemperature(*t, ExtendedRange)) return status.Status;
     PendingRow row;
     row.Row = CursorRow;
-    row.T = t + kZeroCelsius;
+    row.T = *t + kZeroCelsius;
 
     NextCell(sheet);
     PressureInput pressure;
@@ -258,15 +243,19 @@ std::int16_t WorksheetReader::ReadDataCells(link::Worksheet& sheet, int kind, bo
     const PressureCheck checked = CheckPressure(water_, row.T, pressure, ExtendedRange);
     if (checked.Check) return checked.Check.Status;
     row.P = checked.P;
+    row.WriteP = checked.Saturation;
 
     for (int k = 0; k < 2 && kind == 2 && row.Status == 0; ++k) {
       NextCell(sheet);
       const std::string text = Trim(cell_);
+      row.WriteMolality[k] = text.empty();  // an empty molality is 0, written so
       if (text.empty()) continue;
       if (!IsNumberText(text)) {
         row.Status = 2;
+      } else if (const auto m = ToNumber(text); !m) {
+        row.Status = k == 0 ? 6 : 7;  // out of range
       } else {
-        row.Molality[k] = ToNumber(text);
+        row.Molality[k] = *m;
         row.Status = CheckMolality(k, row.Molality[k]).Status;
       }
     }
@@ -295,12 +284,12 @@ std::int16_t WorksheetReader::AcceptRow(link::Worksheet& sheet, int kind, const 
     Points.PointMH2S.push_back(r.Molality[0]);
     Points.PointMNaCl.push_back(r.Molality[1]);
   }
-  sheet.WriteNumber(r.Row, 1, SheetTemperature(r.T));
-  sheet.WriteNumber(r.Row, 2, SheetPressure(r.P));
-  if (kind == 2) {
-    sheet.WriteNumber(r.Row, 3, r.Molality[0]);
-    sheet.WriteNumber(r.Row, 4, r.Molality[1]);
-  }
+  // Only what the row's numbers changed is written: "sat" and "0" become the
+  // pressure used, an empty molality 0; every other input cell keeps what
+  // it holds (the number as typed, a formula).
+  if (r.WriteP) sheet.WriteNumber(r.Row, 2, SheetPressure(r.P));
+  for (int k = 0; k < 2 && kind == 2; ++k)
+    if (r.WriteMolality[k]) sheet.WriteNumber(r.Row, 3 + k, 0.0);
   const layout::SheetLayout& sheetLayout = *layout::LayoutOfKind(kind);
   sheet.ClearContents(r.Row, sheetLayout.FirstResultColumn(), sheetLayout.LastResultColumn());
   if (sheetLayout.HasMarks())

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,10 @@ struct PointList {
   using Saturation = SaturationState;
   std::vector<Saturation> PointSaturation{Saturation{}};
 };
+
+// Whether (row, column) of the sheet named `sheetName` is an input cell of a
+// data row: temperature and pressure, and the molalities of "Ternary system".
+bool IsInputCell(std::string_view sheetName, int row, int column);
 
 class WorksheetReader {
  public:
@@ -69,9 +75,11 @@ class WorksheetReader {
   // they move to into cell_.
   void NextRow(link::Worksheet& sheet);
   void NextCell(link::Worksheet& sheet);
-  // Converts a text that IsNumberText accepted into a number; a number too
-  // large for a double raises std::overflow_error (status 1).
-  double ToNumber(const std::string& text) const;
+  // The number of a text that IsNumberText accepted; nullopt when it is out
+  // of the range of numbers (too large for a double, or so small that it is
+  // 0 or subnormal although its digits are not 0): the cell's status then
+  // tells that its value is out of range, as for any value out of its range.
+  std::optional<double> ToNumber(const std::string& text) const;
   std::int16_t ReadRows(link::Worksheet& sheet, bool ExtendedRange);
   // A data row read and checked up to its density, which comes later.
   struct PendingRow {
@@ -79,6 +87,8 @@ class WorksheetReader {
     double T = 0, P = 0, Rho = 0;
     double Molality[2] = {0, 0};
     PointList::Saturation Saturation;
+    bool WriteP = false;                      // "sat" or "0": the pressure used is written
+    bool WriteMolality[2] = {false, false};  // empty: 0 is written
     std::int16_t Status = 0;  // a rejected molality, reported after the density check
     std::exception_ptr Fault;  // the density evaluation failed
   };

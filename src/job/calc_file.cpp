@@ -27,6 +27,18 @@ int StoppedRow(const input::WorksheetReader& reader, link::Worksheet& sheet) {
   return firstRow + reader.Points.PointCount;
 }
 
+// The data end at the first empty temperature cell: the first row below
+// it with an input, which is not read (0 if none).
+int UnreadRow(const input::WorksheetReader& reader, link::Worksheet& sheet) {
+  const int end = reader.Points.PointCount + layout::kFirstPointRow;
+  const int inputs = static_cast<int>(layout::LayoutOfKind(reader.Points.SheetKind)->Inputs.size());
+  const int last = link::book::BookApplication::LastRow(sheet);
+  for (int row = end + 1; row <= last; ++row)
+    for (int column = 1; column <= inputs; ++column)
+      if (!sheet.CellText(row, column).empty()) return row;
+  return 0;
+}
+
 void Save(link::book::BookApplication& app, const CalcFileRequest& request, CalcFileOutcome& outcome) {
   try {
     if (request.Output.empty())
@@ -64,7 +76,14 @@ CalcFileOutcome CalcFile(const CalcFileRequest& request, link::Frontend& fronten
     return outcome;
   }
   link::book::BookApplication app(request.DecimalSeparator);
-  app.OpenWorkbook(request.Book, false, request.Sheet);
+  // Formulas in input cells keep their cached values (the numbers read);
+  // those elsewhere lose them when they may use the results.
+  app.KeepFormulaValues(input::IsInputCell);
+  // With the output elsewhere, the workbook is only read: the output is locked instead.
+  const bool elsewhere =
+      !request.Output.empty() && link::book::FullPath(request.Output) != link::book::FullPath(request.Book);
+  app.OpenWorkbook(request.Book, elsewhere, request.Sheet);
+  if (elsewhere) app.LockOutput(request.Output);
   if (!request.Sheet.empty() && !link::book::IsCsvPath(request.Book)) {
     try {
       app.ActivateSheet(request.Sheet);
@@ -89,6 +108,7 @@ CalcFileOutcome CalcFile(const CalcFileRequest& request, link::Frontend& fronten
     return outcome;
   }
   outcome.Points = reader.Points.PointCount;
+  outcome.UnreadRow = UnreadRow(reader, *sheet);
   if (outcome.Points == 0) return outcome;
 
   calc::DriverOptions options;

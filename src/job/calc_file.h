@@ -36,6 +36,7 @@ struct CalcFileOutcome {
   };
   Result What = Result::Calculated;
   int Points = 0;  // the points the sheet holds
+  int UnreadRow = 0;  // the first row with inputs below the empty temperature cell that ends the data (not read)
   int Row = 0, Column = 0;
   std::int16_t Status = 0;
   std::string Message;

@@ -91,12 +91,14 @@ TEST(PointCommand, AnUndefinedSaltingOutCoefficientIsNull) {
 
 TEST(PointCommand, ExitCodesAndMessages) {
   const std::tuple<const char*, int, const char*> rows[] = {  // arguments, exit code, in the error output
-      {"point 350 10", 3, "Row=4, Col=1: T/P/D value(s) out of range"},
-      {"point 25 nan", 3, "Row=4, Col=2: Format error or incorrect keyword"},
-      {"point 380 sat --extended-range", 3, "Row=4, Col=2: Saturation vapor pressure does not exist"},
-      {"point 25 10 -0.1 1", 3, "Row=4, Col=3: Illegal value of m(H2S)"},
-      {"point 25 10 0.1 -1", 3, "Row=4, Col=4: Illegal value of m(NaCl)"},
-      {"point 25 1e400", 3, "Row=4, Col=2: Unexpected error"},
+      {"point 350 10", 3, "temperature \"350\": T/P/D value(s) out of range"},
+      {"point 25 nan", 3, "pressure \"nan\": Format error or incorrect keyword"},
+      {"point 380 sat --extended-range", 3, "pressure \"sat\": Saturation vapor pressure does not exist"},
+      {"point 25 10 -0.1 1", 3, "m(H2S) \"-0.1\": Illegal value of m(H2S)"},
+      {"point 25 10 0.1 -1", 3, "m(NaCl) \"-1\": Illegal value of m(NaCl)"},
+      {"point 25 1e400", 3, "pressure \"1e400\": T/P/D value(s) out of range"},
+      {"point 25 1e-320", 3, "pressure \"1e-320\": T/P/D value(s) out of range"},
+      {"point 1e-400 10", 3, "temperature \"1e-400\": T/P/D value(s) out of range"},
       {"point 400 50 --extended-range", 4, "run-time error"},  // no H2S solubility above the critical point
       {"point 25 10 1", 2, ""},
       {"point", 2, ""},

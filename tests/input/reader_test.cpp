@@ -50,14 +50,15 @@ class CommaReaderTest : public ReaderTest {
 TEST_F(ReaderTest, AGoodSheetIsWrittenBackAndItsResultsCleared) {
   const struct {
     const char *t, *p;
-    double bar;  // the pressure read; written back in MPa
+    double bar;    // the pressure read
+    bool written;  // a keyword: the pressure used is written back in MPa; a number stays as typed
   } rows[] = {
-      {"25", "10", 100.0},
-      {" 100 ", "Sat ", kSat100},
-      {"50", "0", 1.0},  // "0": saturation, but not below 1 bar
-      {"300", "1E2", 1000.0},
-      {"25", "sat", kSat25},
-      {"25", "0.0", 1.0},
+      {"25", "10", 100.0, false},
+      {" 100 ", "Sat ", kSat100, true},
+      {"50", "0", 1.0, true},  // "0": saturation, but not below 1 bar
+      {"300", "1E2", 1000.0, false},
+      {"25", "sat", kSat25, true},
+      {"25", "0.0", 1.0, true},
   };
   Rows typed;
   for (const auto& r : rows) typed.push_back({r.t, r.p});
@@ -69,8 +70,13 @@ TEST_F(ReaderTest, AGoodSheetIsWrittenBackAndItsResultsCleared) {
   for (int i = 1; const auto& r : rows) {
     EXPECT_NEAR(reader.Points.PointP[i], r.bar, 1e-5) << r.p;
     EXPECT_DOUBLE_EQ(reader.Points.PointT[i], std::stod(r.t) + 273.15);
-    EXPECT_DOUBLE_EQ(Number(sheet, i + 3, 1), std::stod(r.t));
-    EXPECT_NEAR(Number(sheet, 3 + i++, 2), r.bar / 10, 1e-6);
+    EXPECT_EQ(Number(sheet, i + 3, 1), std::stod(r.t));
+    if (r.written) {
+      EXPECT_NEAR(Number(sheet, i + 3, 2), r.bar / 10, 1e-6);
+    } else {
+      EXPECT_EQ(Number(sheet, i + 3, 2), std::stod(r.p));
+    }
+    ++i;
   }
   EXPECT_NEAR(reader.Points.PointRho[1], 1.001467, 1e-6);  // IAPWS-95 at 25 C, 10 MPa
   EXPECT_NEAR(reader.Points.PointSaturation[1].Psat, kSat25, 1e-6);  // kept for the driver
@@ -96,14 +102,35 @@ TEST_F(ReaderTest, AGoodSheetIsWrittenBackAndItsResultsCleared) {
   for (int c = 5; c <= 12; ++c) EXPECT_EQ(ternary->FontColor(4, c), 0u);  // marks reset to black
 }
 
+TEST_F(ReaderTest, InputNumbersThatDoNotChangeAreNotWrittenAgain) {
+  // 41.17 + 273.15 - 273.15 is 41.170000000000016, and 0.35 * 10 * 0.1 is not 0.35 either.
+  auto sheet = Sheet("Ternary system", {{"", "", "", ""}, {"", "", "", ""}});
+  for (int row : {4, 5})
+    for (const auto& [column, value] : {std::pair{1, 41.17}, {2, 0.35}, {3, 0.1}, {4, 1.1}})
+      sheet->SetNumber(row, column, value);
+  sheet->SetText(5, 2, "sat");
+  sheet->SetText(5, 3, "");
+  ASSERT_EQ(Read(sheet), 0);
+  for (const auto& [column, value] : {std::pair{1, 41.17}, {2, 0.35}, {3, 0.1}, {4, 1.1}})
+    EXPECT_EQ(Number(sheet, 4, column), value) << column;
+  EXPECT_NEAR(Number(sheet, 5, 2), 0.0078, 1e-4);  // the keyword became the pressure used (MPa)
+  EXPECT_EQ(Number(sheet, 5, 3), 0.0);                // the empty molality 0
+}
+
 TEST_F(ReaderTest, EveryStatusAtItsCell) {
   const std::tuple<const char*, Rows, bool, int, int, int> cases[] = {  // sheet, rows, extended, status, cell
       {"components", {{"25", "10"}}, false, 3, 0, 0},
       {"Ternary System", {{"25", "10"}}, false, 3, 0, 0},
       {" Components", {{"25", "10"}}, false, 3, 0, 0},
       {"Sheet1", {{"25", "10"}}, false, 3, 0, 0},
-      {"Components", {{"25", "10"}, {"1e400", "10"}}, false, 1, 5, 1},  // too large for a double
-      {"Components", {{"25", "1E309"}}, true, 1, 4, 2},
+      // Numbers a double cannot hold (too large, 0 or subnormal though not 0): out of range at their cell.
+      {"Components", {{"25", "10"}, {"1e400", "10"}}, false, 4, 5, 1},
+      {"Components", {{"25", "1E309"}}, true, 4, 4, 2},
+      {"Components", {{"1e-400", "10"}}, false, 4, 4, 1},
+      {"Components", {{"25", "1e-320"}}, false, 4, 4, 2},
+      {"Components", {{"25", std::string(1 << 20, '7')}}, true, 4, 4, 2},
+      {"Ternary system", {{"25", "10", "1e999", "1"}}, false, 6, 4, 3},
+      {"Ternary system", {{"25", "10", "0.1", "-1e-400"}}, false, 7, 4, 4},
       {"Ternary system", {{"25", "10", "abc", "1"}}, false, 2, 4, 3},
       {"Components", {{"25 C", "10"}}, false, 2, 4, 1},
       {"Components", {{"25", "10 MPa"}}, false, 2, 4, 2},
@@ -130,8 +157,8 @@ TEST_F(ReaderTest, EveryStatusAtItsCell) {
 }
 
 TEST_F(ReaderTest, LimitsAreIncludedAndTheExtendedRangeWidensThem) {
-  EXPECT_EQ(Read(Sheet("Components", {{"325", "100"}, {"0", "100"}, {"1e-400", "10"}})), 0);
-  EXPECT_EQ(reader.Points.PointT[3], 273.15);  // a tiny number is 0
+  EXPECT_EQ(Read(Sheet("Components", {{"325", "100"}, {"0", "100"}, {"0e-400", "10"}})), 0);
+  EXPECT_EQ(reader.Points.PointT[3], 273.15);
   EXPECT_EQ(Read(Sheet("Components", {{"350", "50"}, {"25", "150"}, {"400", "50"}}), true), 0);
   EXPECT_GE(reader.Points.PointRho[3], 0.322);
 }

@@ -1,5 +1,7 @@
 #include "link/book/book_application.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -25,6 +27,7 @@ struct BookApplication::OpenBook {
   bool ReadOnly = false;
   bool Csv = false;
   FileStamp Stamp;
+  std::unique_ptr<WorkbookLock> Lock;  // held from opening to closing unless read-only
   std::shared_ptr<BookState> State;
   std::unique_ptr<BookFile> File;
   int ActiveSheet = 0;
@@ -99,6 +102,8 @@ void BookApplication::OpenWorkbook(const std::string& path, bool readOnly, const
   book->State = std::make_shared<BookState>();
   book->State->EventsEnabled = events_;
   book->State->DecimalSeparator = decimalSeparator_;
+  book->State->KeepsFormulaValue = keepsFormulaValue_;
+  if (!readOnly) book->Lock = std::make_unique<WorkbookLock>(full);
   const std::string displayName = std::filesystem::path(full).filename().string();
   if (book->Csv) {
     std::string bytes = ReadWholeFile(full, limits_.MaxFileBytes, &book->Stamp);
@@ -108,6 +113,7 @@ void BookApplication::OpenWorkbook(const std::string& path, bool readOnly, const
   } else {
     book->File = OpenXlsx(ReadFileBytes(full, limits_.MaxFileBytes, &book->Stamp), displayName, book->State, limits_);
   }
+  if (!readOnly) CheckReplaceable(full);  // refused now rather than after the work
   book->ActiveSheet = book->File->ActiveSheetIndex();
   books_.push_back(std::move(book));
   active_ = static_cast<int>(books_.size()) - 1;
@@ -119,6 +125,7 @@ bool BookApplication::EventsEnabled() const { return *events_; }
 void BookApplication::Quit() {
   for (auto& book : books_) book->State->Open = false;
   books_.clear();
+  outputLocks_.clear();
   active_ = -1;
 }
 
@@ -143,9 +150,24 @@ bool BookApplication::Modified() { return Active().State->Modified; }
 
 int BookApplication::MarkedCellsNotStored() { return Active().State->MarkedCellsNotStored; }
 
-void BookApplication::WriteFile(OpenBook& book, const std::string& path) {
+void BookApplication::WriteFile(OpenBook& book, const std::string& path, const FileStamp* expected) {
   const ByteBuffer bytes = book.File->Serialize();
-  ReplaceFile(path, bytes.view());
+  ReplaceFile(path, bytes.view(), expected);
+}
+
+void BookApplication::LockOutput(const std::string& path) {
+  const std::string full = FullPath(path);
+  if (outputLocks_.count(full)) return;
+  for (const auto& book : books_)
+    if (book->FullName == full && book->Lock) return;
+  auto lock = std::make_unique<WorkbookLock>(full);
+  CheckReplaceable(full);
+  outputLocks_.emplace(full, std::move(lock));
+}
+
+void BookApplication::KeepFormulaValues(std::function<bool(std::string_view, int, int)> keep) {
+  keepsFormulaValue_ = std::move(keep);
+  for (auto& book : books_) book->State->KeepsFormulaValue = keepsFormulaValue_;
 }
 
 void BookApplication::Save() {
@@ -160,7 +182,7 @@ void BookApplication::Save() {
   if (!(now == book.Stamp))
     throw LinkError(kFileError, "\"" + book.FullName +
                                     "\" was changed by another program since it was opened; it is not overwritten");
-  WriteFile(book, book.FullName);
+  WriteFile(book, book.FullName, &book.Stamp);
   book.Stamp = StampOf(book.FullName);
   book.State->Modified = false;
 }
@@ -172,9 +194,17 @@ void BookApplication::SaveAs(const std::string& path) {
                                     (book.Csv ? ".csv" : ".xlsx") + ")");
   const std::string full = FullPath(path);
   if (full == book.FullName && !book.ReadOnly) return Save();  // with its check for changes on disk
-  WriteFile(book, full);
+  LockOutput(full);
+  FileStamp before;
+  const bool existed = ::access(full.c_str(), F_OK) == 0;
+  if (existed) before = StampOf(full);
+  WriteFile(book, full, existed ? &before : nullptr);
   book.FullName = full;
   book.ReadOnly = false;
+  if (auto lock = outputLocks_.find(full); lock != outputLocks_.end()) {
+    book.Lock = std::move(lock->second);
+    outputLocks_.erase(lock);
+  }
   book.Stamp = StampOf(full);
   book.State->Modified = false;
 }

@@ -8,11 +8,15 @@
 // system.csv" is a sheet "Ternary system"); it keeps no font colours.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/book/book_limits.h"
+#include "link/book/file_io.h"
 #include "link/link.h"
 
 namespace tersolv::link::book {
@@ -52,12 +56,22 @@ class BookApplication : public Application {
   bool Modified();
   // Saves the active workbook into its file. LinkError (kFileError) when the
   // workbook is read-only, when the file changed on disk since it was opened
-  // (it is then left alone), or when writing fails (the file keeps its old
-  // contents).
+  // or changes while it is saved (it is then left alone), or when writing
+  // fails (the file keeps its old contents). A workbook opened for writing
+  // holds the file's lock (WorkbookLock) until it is closed: opening fails
+  // while another run or a LibreOffice Calc holds it, or when the file
+  // cannot be replaced (read-only, not a regular file).
   void Save();
   // Saves the active workbook into another file of the same format, which
   // then becomes the workbook's file.
   void SaveAs(const std::string& path);
+  // Takes the lock of `path` now (SaveAs would take it), so that a run that
+  // will save there fails before its work when another holds it.
+  void LockOutput(const std::string& path);
+  // Formula cells (sheet, row, column) whose cached values a save keeps;
+  // the others lose them when cells were written, so that applications
+  // calculate them anew.
+  void KeepFormulaValues(std::function<bool(std::string_view, int, int)> keep);
   // Font colours other than black set on cells of the active workbook that
   // its format cannot store (.csv), since it was opened.
   int MarkedCellsNotStored();
@@ -71,12 +85,14 @@ class BookApplication : public Application {
   struct OpenBook;
   OpenBook& Active();
   OpenBook& At(int index);
-  void WriteFile(OpenBook& book, const std::string& path);
+  void WriteFile(OpenBook& book, const std::string& path, const FileStamp* expected);
 
   char decimalSeparator_;
   Limits limits_;
   std::shared_ptr<bool> events_;
   std::vector<std::unique_ptr<OpenBook>> books_;
+  std::map<std::string, std::unique_ptr<WorkbookLock>> outputLocks_;
+  std::function<bool(std::string_view, int, int)> keepsFormulaValue_;
   int active_ = -1;
 };
 

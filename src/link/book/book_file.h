@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/book/book_limits.h"
@@ -21,6 +23,9 @@ struct BookState {
   bool Open = true;
   bool Modified = false;
   int MarkedCellsNotStored = 0;  // coloured cells a format without colours could not keep
+  // Formula cells (sheet, row, column) whose cached value is kept when cells
+  // were written; the others lose it so that applications calculate them.
+  std::function<bool(std::string_view, int, int)> KeepsFormulaValue;
 };
 
 // Base of the worksheets of both formats: checks addresses and the open
@@ -29,6 +34,9 @@ class BookSheet : public Worksheet {
  public:
   explicit BookSheet(std::shared_ptr<BookState> state) : state_(std::move(state)) {}
 
+  // Every member fails with LinkError (kNoWorkbook) once the workbook is
+  // closed: the storage behind a sheet goes with its workbook.
+  std::string Name() const final;
   std::string CellText(int row, int column) const final;
   void WriteNumber(int row, int column, double value) final;
   void WriteText(int row, int column, const std::string& text) final;
@@ -38,13 +46,17 @@ class BookSheet : public Worksheet {
   void SetChangeHandler(std::function<void(const CellRange&)> handler) final;
 
   // Last row that holds a cell, and the last column of that row's cells (0 if none).
-  virtual int LastRow() const = 0;
-  virtual int LastColumn(int row) const = 0;
+  int LastRow() const;
+  int LastColumn(int row) const;
   // The font colour of a cell as the file keeps it (0, black, when the
   // format keeps none or the colour is automatic or a theme colour).
-  virtual Rgb FontColor(int row, int column) const = 0;
+  Rgb FontColor(int row, int column) const;
 
  protected:
+  virtual std::string StoredName() const = 0;
+  virtual int UsedRows() const = 0;
+  virtual int UsedColumns(int row) const = 0;
+  virtual Rgb StoredFontColor(int row, int column) const = 0;
   virtual std::string Text(int row, int column) const = 0;
   virtual void PutNumber(int row, int column, double value) = 0;
   virtual void PutText(int row, int column, const std::string& text) = 0;

@@ -31,6 +31,27 @@ void BookSheet::Changed(int row, int firstColumn, int lastColumn) {
     handler_(CellRange{row, firstColumn, row, lastColumn});
 }
 
+std::string BookSheet::Name() const {
+  CheckOpen();
+  return StoredName();
+}
+
+int BookSheet::LastRow() const {
+  CheckOpen();
+  return UsedRows();
+}
+
+int BookSheet::LastColumn(int row) const {
+  CheckOpen();
+  return UsedColumns(row);
+}
+
+Rgb BookSheet::FontColor(int row, int column) const {
+  CheckOpen();
+  CheckCell(row, column);
+  return StoredFontColor(row, column);
+}
+
 std::string BookSheet::CellText(int row, int column) const {
   CheckOpen();
   CheckCell(row, column);

@@ -29,23 +29,41 @@ std::string FormatNumber(double value, char decimalSeparator) {
   return text;
 }
 
-std::optional<double> ParseNumber(std::string_view text) {
-  if (text.empty()) return std::nullopt;
+namespace {
+
+// A whole text in C notation read by from_chars (its error code: out of range or not).
+struct NumberRead {
+  std::errc Error = std::errc::invalid_argument;
+  double Value = 0.0;
+};
+
+NumberRead ReadNumber(std::string_view text) {
+  if (text.empty()) return {};
   const char* first = text.data();
   const char* last = text.data() + text.size();
   if (*first == '+') ++first;  // from_chars does not take a plus sign
-  if (first == last) return std::nullopt;
+  if (first == last) return {};
   // Only digits, sign, point and exponent: rules out "nan", "inf" and hex forms.
   for (const char* p = first; p != last; ++p) {
     const char c = *p;
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
-      return std::nullopt;
+    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) return {};
   }
-  double value = 0.0;
-  auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
-  if (ec != std::errc() || end != last || !std::isfinite(value)) return std::nullopt;
-  return value;
+  NumberRead read;
+  auto [end, ec] = std::from_chars(first, last, read.Value, std::chars_format::general);
+  read.Error = end != last ? std::errc::invalid_argument : ec;
+  if (read.Error == std::errc() && !std::isfinite(read.Value)) read.Error = std::errc::result_out_of_range;
+  return read;
 }
+
+}  // namespace
+
+std::optional<double> ParseNumber(std::string_view text) {
+  const NumberRead read = ReadNumber(text);
+  if (read.Error != std::errc()) return std::nullopt;
+  return read.Value;
+}
+
+bool IsNumberOutOfRange(std::string_view text) { return ReadNumber(text).Error == std::errc::result_out_of_range; }
 
 int ColumnNumber(std::string_view letters) {
   if (letters.empty() || letters.size() > 3) return 0;

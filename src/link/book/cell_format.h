@@ -24,6 +24,10 @@ std::size_t FormatNumberInto(double value, char (&buffer)[kNumberTextMax]);
 // Parses a whole text in C notation ("-1.5e3"); nullopt unless the text is a
 // finite number with nothing around it (no blanks, no "nan" or "inf").
 std::optional<double> ParseNumber(std::string_view text);
+// Whether the text is a number in C notation too large or too small for a
+// double ("1e309", "1e-400"): a cell may hold it, as text that the worksheet
+// checks reject as out of range.
+bool IsNumberOutOfRange(std::string_view text);
 
 // "A" -> 1, "Z" -> 26, "AA" -> 27; 0 when not letters or out of range.
 int ColumnNumber(std::string_view letters);

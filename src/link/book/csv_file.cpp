@@ -10,10 +10,14 @@
 namespace tersolv::link::book {
 namespace {
 
+// A field: a number or a text. A field read from the file and not written
+// since is saved as it was read, byte for byte.
 struct CsvCell {
-  std::string Text;  // as written when not a number
+  std::string Text;  // the text; for a number read from the file, its text as read
   double Number = 0.0;
   bool IsNumber = false;
+  bool Kept = false;    // as read from the file
+  bool Quoted = false;  // a kept text that was in quotes
 };
 
 bool ValidUtf8(std::string_view s) {
@@ -51,14 +55,13 @@ class CsvSheet final : public BookSheet {
  public:
   CsvSheet(std::string name, std::shared_ptr<BookState> state) : BookSheet(std::move(state)), name_(std::move(name)) {}
 
-  std::string Name() const override { return name_; }
-  int LastRow() const override { return static_cast<int>(rows_.size()); }
-  int LastColumn(int row) const override {
-    if (row < 1 || row > LastRow()) return 0;
+  std::string StoredName() const override { return name_; }
+  int UsedRows() const override { return static_cast<int>(rows_.size()); }
+  int UsedColumns(int row) const override {
+    if (row < 1 || row > UsedRows()) return 0;
     return static_cast<int>(rows_[static_cast<std::size_t>(row - 1)].size());
   }
-
-  Rgb FontColor(int, int) const override { return 0; }
+  Rgb StoredFontColor(int, int) const override { return 0; }
 
   void Parse(std::string_view data, const std::string& displayName, std::uint64_t maxCells);
   ByteBuffer Serialize() const;
@@ -71,23 +74,15 @@ class CsvSheet final : public BookSheet {
     return cell->IsNumber ? NumberText(cell->Number, State().DecimalSeparator) : cell->Text;
   }
   void PutNumber(int row, int column, double value) override {
-    CsvCell& cell = Obtain(row, column);
-    cell.Text.clear();
-    cell.Number = value;
-    cell.IsNumber = true;
+    Obtain(row, column) = CsvCell{{}, value, true};
   }
-  void PutText(int row, int column, const std::string& text) override {
-    CsvCell& cell = Obtain(row, column);
-    cell.Text = text;
-    cell.IsNumber = false;
-    Trim(row);
-  }
+  void PutText(int row, int column, const std::string& text) override { Obtain(row, column) = CsvCell{text}; }
+  // The row keeps its fields, emptied.
   void Clear(int row, int firstColumn, int lastColumn) override {
-    if (row > LastRow()) return;
+    if (row > UsedRows()) return;
     auto& cells = rows_[static_cast<std::size_t>(row - 1)];
     for (int c = firstColumn; c <= lastColumn && c <= static_cast<int>(cells.size()); ++c)
       cells[static_cast<std::size_t>(c - 1)] = CsvCell{};
-    Trim(row);
   }
   void Color(int, int, int, Rgb color) override {
     if (color != 0) ++State().MarkedCellsNotStored;
@@ -95,36 +90,31 @@ class CsvSheet final : public BookSheet {
 
  private:
   const CsvCell* Find(int row, int column) const {
-    if (row > LastRow()) return nullptr;
+    if (row > UsedRows()) return nullptr;
     const auto& cells = rows_[static_cast<std::size_t>(row - 1)];
     return column > static_cast<int>(cells.size()) ? nullptr : &cells[static_cast<std::size_t>(column - 1)];
   }
   CsvCell& Obtain(int row, int column) {
-    if (row > LastRow()) rows_.resize(static_cast<std::size_t>(row));
+    if (row > UsedRows()) rows_.resize(static_cast<std::size_t>(row));
     auto& cells = rows_[static_cast<std::size_t>(row - 1)];
     if (column > static_cast<int>(cells.size())) cells.resize(static_cast<std::size_t>(column));
     return cells[static_cast<std::size_t>(column - 1)];
   }
-  // Drops empty cells at the end of a row and empty rows at the end.
-  void Trim(int row) {
-    auto& cells = rows_[static_cast<std::size_t>(row - 1)];
-    while (!cells.empty() && !cells.back().IsNumber && cells.back().Text.empty()) cells.pop_back();
-    while (!rows_.empty() && rows_.back().empty()) rows_.pop_back();
-  }
-
   std::string name_;
-  std::vector<std::vector<CsvCell>> rows_;
+  std::vector<std::vector<CsvCell>> rows_;  // every line's fields, as many as it has
   bool crlf_ = false;
   bool bom_ = false;
+  bool finalNewline_ = true;  // the last line ends with a line break
 };
 
 CsvCell MakeCell(std::string text, bool quoted) {
   CsvCell cell;
+  cell.Kept = true;
+  cell.Quoted = quoted;
   if (!quoted) {
     if (auto number = ParseNumber(text)) {
       cell.Number = *number;
       cell.IsNumber = true;
-      return cell;
     }
   }
   cell.Text = std::move(text);
@@ -200,16 +190,18 @@ void CsvSheet::Parse(std::string_view data, const std::string& displayName, std:
       ++i;
     }
   }
+  finalNewline_ = data.empty() || data.back() == '\n' || data.back() == '\r';
   if (!field.empty() || quoted || !row.empty()) endRow();
+  // A line of one empty field is an empty line: no cells.
   for (auto& cells : rows_)
-    while (!cells.empty() && !cells.back().IsNumber && cells.back().Text.empty()) cells.pop_back();
-  while (!rows_.empty() && rows_.back().empty()) rows_.pop_back();
+    if (cells.size() == 1 && !cells[0].Quoted && cells[0].Text.empty()) cells.clear();
 }
 
-std::string QuoteField(const std::string& text) {
+std::string QuoteField(const std::string& text, bool quoted) {
   // Quoted: separators, quotes and line breaks; blanks at either end; text
-  // that would read as a number; text that would read as a byte-order mark.
-  const bool needs = text.find_first_of(",\"\r\n") != std::string::npos ||
+  // that would read as a number; text that would read as a byte-order mark
+  // (and a text that was quoted in the file).
+  const bool needs = quoted || text.find_first_of(",\"\r\n") != std::string::npos ||
                      (!text.empty() && (text.front() == ' ' || text.back() == ' ')) || ParseNumber(text) ||
                      text.rfind("\xEF\xBB\xBF", 0) == 0;
   if (!needs) return text;
@@ -228,17 +220,23 @@ ByteBuffer CsvSheet::Serialize() const {
   out.reserve(rows_.size() * 2 + cellCount * 24 + 16);  // about right for numbers
   if (bom_) out.append("\xEF\xBB\xBF");
   const std::string_view eol = crlf_ ? "\r\n" : "\n";
-  for (const auto& cells : rows_) {
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    const auto& cells = rows_[r];
     for (std::size_t k = 0; k < cells.size(); ++k) {
       if (k) out.append(",");
-      if (cells[k].IsNumber) {
+      const CsvCell& cell = cells[k];
+      if (cell.Kept && cell.Quoted) {
+        out.append(QuoteField(cell.Text, true));
+      } else if (cell.Kept) {
+        out.append(cell.Text);
+      } else if (cell.IsNumber) {
         char number[kNumberTextMax];
-        out.append(std::string_view(number, FormatNumberInto(cells[k].Number, number)));
+        out.append(std::string_view(number, FormatNumberInto(cell.Number, number)));
       } else {
-        out.append(QuoteField(cells[k].Text));
+        out.append(QuoteField(cell.Text, false));
       }
     }
-    out.append(eol);
+    if (r + 1 < rows_.size() || finalNewline_) out.append(eol);
   }
   return out;
 }

@@ -15,6 +15,7 @@
 #include "link/book/big_pages.h"
 #include "link/book/book_file.h"
 #include "link/book/cell_format.h"
+#include "link/book/formula_refs.h"
 #include "link/book/sheet_xml.h"
 #include "link/book/xml_util.h"
 #include "link/book/zip_archive.h"
@@ -120,17 +121,28 @@ class XlsxSheet final : public BookSheet {
       : BookSheet(std::move(state)), file_(file), name_(std::move(name)), part_(std::move(part)) {}
 
   void Load(ZipArchive& zip, std::uint64_t& cellBudget);
-  std::string Name() const override { return name_; }
-  int LastRow() const override { return lastRow_; }
-  int LastColumn(int row) const override {
+  int UsedRows() const override { return lastRow_; }
+  int UsedColumns(int row) const override {
     const RowRecord* r = RowAt(row);
     return r == nullptr || r->Cells.empty() ? 0 : r->Cells.back().Column;
   }
-  Rgb FontColor(int row, int column) const override;
+  Rgb StoredFontColor(int row, int column) const override;
   const std::string& Part() const { return part_; }
   bool Dirty() const { return dirty_; }
   // The part's text, in pieces (held by the sheet, which must not change meanwhile).
   ZipArchive::PartWriter Writer() const;
+  // The formula cells with cached values (but those `keep` names), with the
+  // formula of each (a shared one moved to its cell).
+  struct Formula {
+    pugi::xml_node Cell;
+    int Row = 0, Column = 0;
+    std::string Text;
+  };
+  void CollectFormulas(const std::function<bool(std::string_view, int, int)>& keep, std::vector<Formula>& out) const;
+  // The block of cells written since the file was read (FirstRow 0: none).
+  const FormulaArea& Written() const { return written_; }
+  std::string StoredName() const override { return name_; }
+  void MarkChanged() { dirty_ = true; }
 
  protected:
   std::string Text(int row, int column) const override;
@@ -169,6 +181,14 @@ class XlsxSheet final : public BookSheet {
   pugi::xml_node NodeOf(const CellRecord& cell) const { return nodes_[cell.Index]; }
   int StyleOf(const CellRecord& cell) const;
   void ReleaseValue(int row, int column, pugi::xml_node cell);
+  void HandOverSharedFormula(int row, int column, pugi::xml_node formula);
+  void MarkWritten(int row, int firstColumn, int lastColumn) {
+    if (written_.FirstRow == 0) written_ = {name_, row, firstColumn, row, lastColumn};
+    written_.FirstRow = std::min(written_.FirstRow, row);
+    written_.LastRow = std::max(written_.LastRow, row);
+    written_.FirstColumn = std::min(written_.FirstColumn, firstColumn);
+    written_.LastColumn = std::max(written_.LastColumn, lastColumn);
+  }
   pugi::xml_node ValueElement(pugi::xml_node cell);
   void AppendHead(std::string& out) const;
   void AppendRow(std::string& out, std::size_t number) const;
@@ -178,6 +198,7 @@ class XlsxSheet final : public BookSheet {
   XlsxFile& file_;
   std::string name_, part_;
   bool dirty_ = false;
+  FormulaArea written_;
   // The part: head_ (with the <dimension> at dimension_), then the
   // <sheetData> element, then tail_.
   std::string head_, tail_;
@@ -228,6 +249,7 @@ class XlsxFile final : public BookFile {
   void EnsureStyles();
   void AddPart(const std::string& part, const std::string& contentType, const std::string& relType);
   void DropCalcChain();
+  void DropStaleFormulaValues();
   void RequestFullCalculation();
 
   std::string displayName_;
@@ -545,6 +567,65 @@ void XlsxFile::RequestFullCalculation() {
   workbookDirty_ = true;
 }
 
+namespace {
+
+std::string UpperName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+bool Overlap(const FormulaArea& a, const FormulaArea& b) {
+  return a.FirstRow <= b.LastRow && b.FirstRow <= a.LastRow && a.FirstColumn <= b.LastColumn &&
+         b.FirstColumn <= a.LastColumn;
+}
+
+}  // namespace
+
+// Cached results of formulas that may use the written cells, directly or
+// through other formulas, would be shown as they are by applications that
+// do not calculate on loading (LibreOffice Calc by default): they go, and
+// the application calculates those cells.
+void XlsxFile::DropStaleFormulaValues() {
+  constexpr std::size_t kTraced = 20000;  // formulas whose references are followed; beyond, all lose their values
+  std::map<std::string, std::vector<FormulaArea>> changed;  // by sheet name in capitals
+  std::vector<std::pair<XlsxSheet*, std::vector<XlsxSheet::Formula>>> formulas;
+  std::size_t count = 0;
+  for (auto& entry : sheets_) {
+    if (!entry.Sheet) continue;
+    if (entry.Sheet->Written().FirstRow != 0) changed[UpperName(entry.Name)].push_back(entry.Sheet->Written());
+    formulas.emplace_back(entry.Sheet.get(), std::vector<XlsxSheet::Formula>());
+    entry.Sheet->CollectFormulas(state_->KeepsFormulaValue, formulas.back().second);
+    count += formulas.back().second.size();
+  }
+  const auto uses = [&](const std::string& sheet, const XlsxSheet::Formula& formula) {
+    if (count > kTraced || formula.Text.empty()) return true;
+    const auto areas = FormulaAreas(formula.Text);
+    if (!areas) return true;
+    for (const FormulaArea& area : *areas) {
+      const auto blocks = changed.find(area.Sheet.empty() ? UpperName(sheet) : UpperName(area.Sheet));
+      if (blocks == changed.end()) continue;
+      for (const FormulaArea& block : blocks->second)
+        if (Overlap(area, block)) return true;
+    }
+    return false;
+  };
+  for (bool more = true; more;) {  // until no formula is left that uses a changed cell
+    more = false;
+    for (auto& [sheet, list] : formulas)
+      for (auto& formula : list) {
+        if (!formula.Cell || !uses(sheet->StoredName(), formula)) continue;
+        formula.Cell.remove_child(ChildElement(formula.Cell, "v"));
+        formula.Cell.remove_attribute("t");
+        sheet->MarkChanged();
+        changed[UpperName(sheet->StoredName())].push_back({"", formula.Row, formula.Column, formula.Row, formula.Column});
+        formula.Cell = {};
+        more = true;
+      }
+  }
+}
+
 void XlsxFile::DropCalcChain() {
   if (calcChainPart_.empty()) return;
   pugi::xml_node types = contentTypes_.document_element();
@@ -572,11 +653,10 @@ ByteBuffer XlsxFile::Serialize() {
   std::map<std::string, ZipArchive::PartWriter> written;
   std::set<std::string> removed;
   bool anySheet = false;
+  for (auto& entry : sheets_) anySheet = anySheet || (entry.Sheet && entry.Sheet->Dirty());
+  if (anySheet && hasFormulas_) DropStaleFormulaValues();
   for (auto& entry : sheets_)
-    if (entry.Sheet && entry.Sheet->Dirty()) {
-      written[entry.Sheet->Part()] = entry.Sheet->Writer();
-      anySheet = true;
-    }
+    if (entry.Sheet && entry.Sheet->Dirty()) written[entry.Sheet->Part()] = entry.Sheet->Writer();
   if (anySheet) RequestFullCalculation();
   if (dropCalcChain_) {
     DropCalcChain();
@@ -604,7 +684,7 @@ void XlsxSheet::CheckCellOnLoad(int row, int column, pugi::xml_node cell) const 
   const char* text = v.text().get();
   if (*text == '\0' && type != "s") return;  // an empty value: an empty cell
   if (type.empty() || type == "n") {
-    if (!ParseNumber(text))
+    if (!ParseNumber(text) && !IsNumberOutOfRange(text))
       throw LinkError(kFileError, "\"" + file_.DisplayName() + "\": " + Where(row, column) + " holds \"" +
                                       std::string(text).substr(0, 40) + "\", which is not a finite number");
   } else if (type == "s") {
@@ -934,7 +1014,9 @@ std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t
   std::optional<std::size_t> end;
   if (*compactAttributes) end = ReadCompactValue(xml, tag, cellName_, valueName_, value);
   const std::string_view type = attributes.Type;
-  const bool compact = end && (type.empty() || type == "n" || (type == "s" && value.Present));
+  // A number out of range for a double is kept as written (an element).
+  const bool compact = end && ((type.empty() || type == "n") ? !IsNumberOutOfRange(value.Text)
+                                                              : type == "s" && value.Present);
 
   CellRecord cell;
   cell.Style = attributes.Style;
@@ -1010,6 +1092,7 @@ const CellRecord* XlsxSheet::Find(int row, int column) const {
 
 CellRecord& XlsxSheet::Obtain(int row, int column) {
   dirty_ = true;
+  MarkWritten(row, column, column);
   RowRecord& entry = ObtainRow(row);
   auto& cells = entry.Cells;
   auto c = cells.end();
@@ -1069,7 +1152,10 @@ std::string XlsxSheet::Text(int row, int column) const {
   if (!v) return "";
   const char* text = v.text().get();
   if (*text == '\0') return "";
-  if (type.empty() || type == "n") return NumberText(*ParseNumber(text), State().DecimalSeparator);
+  if (type.empty() || type == "n") {
+    const auto number = ParseNumber(text);
+    return number ? NumberText(*number, State().DecimalSeparator) : std::string(text);  // out of range: as written
+  }
   if (type == "s") return file_.SharedString(static_cast<std::size_t>(*ParseNumber(text)));
   if (type == "b") return std::string_view(text) == "1" ? "TRUE" : "FALSE";
   return text;  // str (formula text), e (error value), d (date text)
@@ -1080,10 +1166,12 @@ void XlsxSheet::ReleaseValue(int row, int column, pugi::xml_node cell) {
   if (pugi::xml_node f = ChildElement(cell, "f")) {
     const std::string_view kind = f.attribute("t").value();
     const std::string_view ref = f.attribute("ref").value();
-    if ((kind == "shared" || kind == "array") && !ref.empty() && ref.find(':') != std::string_view::npos &&
-        ref != CellReference(row, column) + ":" + CellReference(row, column))
-      throw LinkError(kOtherError, Where(row, column) + " holds a formula that other cells share (" + std::string(ref) +
-                                       "); it is left as it is");
+    const bool group = !ref.empty() && ref.find(':') != std::string_view::npos &&
+                       ref != CellReference(row, column) + ":" + CellReference(row, column);
+    if (group && kind == "array")
+      throw LinkError(kOtherError, Where(row, column) + " holds an array formula of the cells " + std::string(ref) +
+                                       "; it is left as it is");
+    if (group && kind == "shared") HandOverSharedFormula(row, column, f);
     cell.remove_child(f);
     file_.FormulaOverwritten();
   }
@@ -1091,6 +1179,84 @@ void XlsxSheet::ReleaseValue(int row, int column, pugi::xml_node cell) {
   cell.remove_attribute("t");
   cell.remove_attribute("cm");
   cell.remove_attribute("vm");
+}
+
+// The first cell of a shared formula's group holds its text; before it is
+// overwritten, the next cell of the group that shares it takes the text
+// over (its references moved to it), with the range of the rest.
+void XlsxSheet::HandOverSharedFormula(int row, int column, pugi::xml_node formula) {
+  const std::string_view ref = formula.attribute("ref").value();
+  const std::string_view index = formula.attribute("si").value();
+  const auto colon = ref.find(':');
+  const auto first = ParseCellReference(ref.substr(0, colon)), last = ParseCellReference(ref.substr(colon + 1));
+  if (!first || !last || index.empty()) return;  // no group the cells could name
+  pugi::xml_node heir;
+  int heirRow = 0, heirColumn = 0, top = 0, left = kMaxColumns, bottom = 0, right = 0;
+  for (int r = first->Row; r <= std::min(last->Row, lastRow_); ++r) {
+    const RowRecord* cells = RowAt(r);
+    if (!cells) continue;
+    for (const CellRecord& cell : cells->Cells) {
+      if (cell.Column < first->Column || cell.Column > last->Column || cell.Kind != CellKind::Node) continue;
+      if (r == row && cell.Column == column) continue;
+      const pugi::xml_node f = ChildElement(NodeOf(cell), "f");
+      if (!f || std::string_view(f.attribute("t").value()) != "shared" || index != f.attribute("si").value()) continue;
+      if (!heir) {
+        heir = f;
+        heirRow = r;
+        heirColumn = cell.Column;
+        top = r;
+      }
+      left = std::min(left, cell.Column);
+      right = std::max(right, cell.Column);
+      bottom = r;
+    }
+  }
+  if (!heir) return;
+  const auto moved = MoveFormulaReferences(formula.text().get(), heirRow - row, heirColumn - column);
+  if (!moved)
+    throw LinkError(kOtherError, Where(row, column) + " holds the formula that the cells " + std::string(ref) +
+                                     " share, and it cannot be moved to " + CellReference(heirRow, heirColumn) +
+                                     " (a reference would leave the sheet); nothing is written");
+  heir.text().set(moved->c_str());
+  const std::string range = CellReference(top, left) + ":" + CellReference(bottom, right);
+  (heir.attribute("ref") ? heir.attribute("ref") : heir.insert_attribute_after("ref", heir.attribute("t")))
+      .set_value(range.c_str());
+  dirty_ = true;
+}
+
+void XlsxSheet::CollectFormulas(const std::function<bool(std::string_view, int, int)>& keep,
+                                std::vector<Formula>& out) const {
+  struct Master {
+    int Row, Column;
+    std::string Text;
+  };
+  std::map<std::string, Master> masters;  // of the shared formulas, by their index
+  const std::size_t first = out.size();
+  for (std::size_t number = 1; number < slot_.size(); ++number) {
+    if (slot_[number] < 0) continue;
+    for (const CellRecord& cell : rows_[static_cast<std::size_t>(slot_[number])].Cells) {
+      if (cell.Kind != CellKind::Node) continue;
+      const pugi::xml_node node = NodeOf(cell);
+      const pugi::xml_node f = ChildElement(node, "f");
+      if (!f) continue;
+      const int row = static_cast<int>(number);
+      const std::string text = f.text().get();
+      if (std::string_view(f.attribute("t").value()) == "shared" && !text.empty())
+        masters.emplace(f.attribute("si").value(), Master{row, cell.Column, text});
+      if (!ChildElement(node, "v") || (keep && keep(name_, row, cell.Column))) continue;
+      out.push_back({node, row, cell.Column, text});
+    }
+  }
+  for (std::size_t k = first; k < out.size(); ++k) {  // the cells that share a formula get theirs
+    Formula& formula = out[k];
+    const pugi::xml_node f = ChildElement(formula.Cell, "f");
+    if (!formula.Text.empty() || std::string_view(f.attribute("t").value()) != "shared") continue;
+    const auto master = masters.find(f.attribute("si").value());
+    if (master == masters.end()) continue;
+    formula.Text = MoveFormulaReferences(master->second.Text, formula.Row - master->second.Row,
+                                         formula.Column - master->second.Column)
+                       .value_or("");
+  }
 }
 
 pugi::xml_node XlsxSheet::ValueElement(pugi::xml_node cell) {
@@ -1134,6 +1300,7 @@ void XlsxSheet::PutText(int row, int column, const std::string& text) {
 void XlsxSheet::Clear(int row, int firstColumn, int lastColumn) {
   const RowRecord* found = RowAt(row);
   if (!found) return;
+  MarkWritten(row, firstColumn, lastColumn);
   auto& cells = const_cast<RowRecord*>(found)->Cells;
   for (auto c = cells.begin(); c != cells.end();) {
     if (c->Column < firstColumn || c->Column > lastColumn) {
@@ -1173,7 +1340,7 @@ void XlsxSheet::Color(int row, int firstColumn, int lastColumn, Rgb color) {
   }
 }
 
-Rgb XlsxSheet::FontColor(int row, int column) const {
+Rgb XlsxSheet::StoredFontColor(int row, int column) const {
   const CellRecord* cell = Find(row, column);
   return cell ? file_.StyleFontColor(StyleOf(*cell)) : 0;
 }

@@ -77,11 +77,12 @@ struct RunResult {
   std::string Out, Err;  // what it printed
 };
 
-// `tersolv ARGS` (ARGS already quoted for the shell), in `folder`.
-inline RunResult RunTersolv(const TempFolder& folder, const std::string& args) {
+// `tersolv ARGS` (ARGS already quoted for the shell), in `folder`; `as`
+// runs it through a command such as setpriv.
+inline RunResult RunTersolv(const TempFolder& folder, const std::string& args, const std::string& as = "") {
   const std::string out = folder / ".stdout", err = folder / ".stderr";
-  const std::string command = "cd '" + folder.Path().string() + "' && '" TERSOLV_EXE "' " + args + " >'" + out +
-                              "' 2>'" + err + "' </dev/null";
+  const std::string command = "cd '" + folder.Path().string() + "' && " + as + " '" TERSOLV_EXE "' " + args + " >'" +
+                              out + "' 2>'" + err + "' </dev/null";
   const int status = std::system(command.c_str());
   const int exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return {exit > 128 ? -1 : exit, ReadFile(out), ReadFile(err)};  // > 128: the shell's report of a signal

@@ -210,7 +210,9 @@ std::vector<Hostile> HostileFiles() {
       {"no-sheet-data.xlsx", WithSheet("<worksheet/>"), 5, "has no cell data"},
       {"entities.xlsx", WithSheet(entities), 5, "document type"},
       {"nan-cell.xlsx", WithRow4("<c r=\"A4\"><v>NaN</v></c>"), 5, "not a finite number"},
-      {"huge-exponent-cell.xlsx", WithRow4("<c r=\"A4\"><v>1e999</v></c>"), 5, "not a finite number"},
+      {"huge-exponent-cell.xlsx", WithRow4("<c r=\"A4\"><v>1e999</v></c>"), 3, "Row=4, Col=1: T/P/D value(s) out of range"},
+      {"tiny-pressure-cell.xlsx", WithRow4("<c r=\"A4\"><v>25</v></c><c r=\"B4\"><v>1e-320</v></c>"), 3,
+       "Row=4, Col=2: T/P/D value(s) out of range"},
       {"bad-string-index.xlsx", WithRow4("<c r=\"A4\" t=\"s\"><v>99999</v></c>"), 5, "shared string that does not exist"},
       {"unknown-type.xlsx", WithRow4("<c r=\"A4\" t=\"zz\"><v>1</v></c>"), 5, "unknown type"},
       {"rows-out-of-order.xlsx", WithSheet(SheetXml("<row r=\"2\"/>")), 5, "out of order"},
@@ -218,9 +220,11 @@ std::vector<Hostile> HostileFiles() {
       {"text-in-number-cell.xlsx", TextRow4("twenty"), 3, "Row=4, Col=1: Format error"},
       {"nan-text.xlsx", TextRow4("NaN"), 3, "Row=4, Col=1"},
       {"inf-text.xlsx", TextRow4("inf"), 3, "Row=4, Col=1"},
-      {"huge-exponent-text.xlsx", TextRow4("1e999"), 3, "Row=4, Col=1"},
+      {"huge-exponent-text.xlsx", TextRow4("1e999"), 3, "Row=4, Col=1: T/P/D value(s) out of range"},
+      {"tiny-text.xlsx", TextRow4("1e-400"), 3, "Row=4, Col=1: T/P/D value(s) out of range"},
+      {"digits-text.xlsx", TextRow4(std::string(1 << 20, '9')), 3, "Row=4, Col=1: T/P/D value(s) out of range"},
       {"bomb.xlsx", WithSheet(bomb), 5, "more than the"},
-      {"Ternary system.csv", csvHead + "25,1e400,0,0\n", 3, "Row=4, Col=2"},
+      {"Ternary system.csv", csvHead + "25,1e400,0,0\n", 3, "Row=4, Col=2: T/P/D value(s) out of range"},
       {"binary.csv", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10), 5, "binary data"},
       {"latin1.csv", csvHead + "25,0.1,caf\xe9,0\n", 5, "not UTF-8"},
       {"overlong-utf8.csv", csvHead + "\xC0\xAF\n", 5, "not UTF-8"},
@@ -232,6 +236,39 @@ std::vector<Hostile> HostileFiles() {
       {"missing.xlsx", kMissing, 5, "No such file"},
       {"spreadsheet.ods", "PK\x03\x04", 5, "reads .xlsx and .csv"},
   };
+}
+
+// What the user typed into the input cells stays: number texts and formulas
+// (also those that fill-down shares), "sat" becomes the pressure used; rows
+// after the first empty temperature cell are not read, and the run says so.
+TEST(InputCells, KeepWhatTheyHoldAndUnreadRowsAreNamed) {
+  TempFolder dir;
+  const std::string number = "<c r=\"B%\"><v>0.35</v></c><c r=\"C%\"><v>0.1</v></c><c r=\"D%\"><v>1.1</v></c>";
+  const auto row = [&](int r, const std::string& a) {
+    std::string cells = number;
+    for (auto at = cells.find('%'); at != std::string::npos; at = cells.find('%')) cells.replace(at, 1, std::to_string(r));
+    return "<row r=\"" + std::to_string(r) + "\">" + a + cells + "</row>";
+  };
+  WriteFile(dir / "w.xlsx",
+            WithSheet(SheetXml(row(4, "<c r=\"A4\"><v>41.17</v></c>") + row(5, "<c r=\"A5\"><f>20+5</f><v>25</v></c>") +
+                               row(6, "<c r=\"A6\"><f t=\"shared\" ref=\"A6:A7\" si=\"0\">A5+1</f><v>26</v></c>") +
+                               row(7, "<c r=\"A7\"><f t=\"shared\" si=\"0\"/><v>27</v></c>") +
+                               "<row r=\"8\"><c r=\"A8\"><v>30</v></c><c r=\"B8\" t=\"inlineStr\"><is><t>sat</t></is></c></row>"
+                               "<row r=\"10\"><c r=\"A10\"><v>50</v></c><c r=\"B10\"><v>1</v></c></row>")));
+  const RunResult run = RunTersolv(dir, "calc w.xlsx");
+  ASSERT_EQ(run.Exit, 0) << run.Err;
+  EXPECT_NE(run.Err.find("the data end at row 9, whose temperature cell is empty; rows 10 and below were not read"),
+            std::string::npos) << run.Err;
+  const std::string sheet = PartOf(dir / "w.xlsx", "xl/worksheets/sheet1.xml");
+  for (const std::string kept : {"<c r=\"A4\"><v>41.17</v></c><c r=\"B4\"><v>0.35</v></c><c r=\"C4\"><v>0.1</v></c>"
+                                 "<c r=\"D4\"><v>1.1</v></c>",
+                                 "<c r=\"A5\"><f>20+5</f><v>25</v></c>",
+                                 "<c r=\"A6\"><f t=\"shared\" ref=\"A6:A7\" si=\"0\">A5+1</f><v>26</v></c>"})
+    EXPECT_NE(sheet.find(kept), std::string::npos) << kept << "\n" << sheet;
+  BookApplication app;
+  app.OpenWorkbook(dir / "w.xlsx", true);
+  EXPECT_NEAR(*ParseNumber(app.ActiveSheet()->CellText(8, 2)), 0.0042470, 1e-6);  // saturation at 30 C (IAPWS-95), MPa
+  for (int r = 4; r <= 8; ++r) EXPECT_TRUE(ParseNumber(app.ActiveSheet()->CellText(r, 11))) << r;
 }
 
 TEST(HostileFiles, ClearMessageNonZeroExitFileUntouched) {

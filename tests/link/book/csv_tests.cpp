@@ -42,7 +42,7 @@ TEST(Csv, ReadsQuotedFieldsNumbersAndText) {
   };
   for (const auto& [row, column, text] : cells) EXPECT_EQ(s->CellText(row, column), text) << row << "," << column;
   EXPECT_EQ(BookApplication::LastRow(*s), 4);
-  EXPECT_EQ(BookApplication::LastColumn(*s, 3), 9);  // the empty last field is dropped
+  EXPECT_EQ(BookApplication::LastColumn(*s, 3), 10);  // the empty last field is kept
 }
 
 TEST(Csv, WritesBackInTheSameStyle) {
@@ -62,6 +62,28 @@ TEST(Csv, WritesBackInTheSameStyle) {
   EXPECT_EQ(ReadFile(path),
             "\xEF\xBB\xBFTitle\r\nSystem definitions\r\nT\r\n"
             "25,0.1,0,1,,0.12345678901234568,,,not found,\"a \"\"quoted\"\", text\",\"42\"\r\n\r\n,-3e-300\r\n");
+}
+
+// A save rewrites only the fields written to: the others keep their bytes
+// (number texts too), the lines their fields, the file its last line break
+// or the lack of one.
+TEST(Csv, UntouchedFieldsLinesAndTheLastLineBreakStayAsTheyWere) {
+  const std::pair<std::string, std::string> cases[] = {  // the file, and after writing 5 into A3
+      {"007,1.50,1e3,12345678901234567890,\"q\",  x ,,\n", "007,1.50,1e3,12345678901234567890,\"q\",  x ,,\n\n5\n"},
+      {"a,b\nc", "a,b\nc\n5"},
+      {"a,,\r\n\r\n", "a,,\r\n\r\n5\r\n"},
+      {"1,2,3\n4,5,6\n7,8,9\n", "1,2,3\n4,5,6\n5,8,9\n"},
+  };
+  TempFolder dir;
+  const std::string path = dir / "Ternary system.csv";
+  for (const auto& [file, saved] : cases) {
+    WriteFile(path, file);
+    BookApplication app;
+    app.OpenWorkbook(path, false);
+    app.ActiveSheet()->WriteNumber(3, 1, 5.0);
+    app.Save();
+    EXPECT_EQ(ReadFile(path), saved) << file;
+  }
 }
 
 // Found by fuzzing: a first cell whose text begins with U+FEFF was written

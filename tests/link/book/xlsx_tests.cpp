@@ -9,6 +9,8 @@
 
 #include "link/book/book_application.h"
 #include "link/book/book_test_util.h"
+#include "link/book/cell_format.h"
+#include "link/book/formula_refs.h"
 #include "link/book/workbook_writer.h"
 
 namespace tersolv::link::book {
@@ -142,7 +144,7 @@ TEST_F(XlsxTest, AFailedWriteLeavesTheOriginalAndNoTemporaryFile) {
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, previous);
   EXPECT_EQ(ReadFile(path_), bytes);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 2);  // the file and its lock
   app.Save();  // and once the disk takes it, the save goes through
 }
 
@@ -223,15 +225,15 @@ TEST(XlsxCells, KeptCellsAndRowsAreWrittenBackAsTheyWere) {
     for (int c = 1; c <= 5; ++c) EXPECT_EQ(sheet.CellText(1, c), texts[c - 1]) << c;
     EXPECT_EQ(sheet.CellText(3, 2), "Title");
     sheet.WriteNumber(1, 6, 0.25);  // new cells: the rows' spans go
-    sheet.WriteNumber(3, 1, 2.0);
+    sheet.WriteNumber(3, 7, 2.0);  // away from the formula's A1: its cached value stays
   });
   const std::string xml = PartOf(path, "xl/worksheets/sheet1.xml");
-  EXPECT_EQ(xml, head.substr(0, head.find("A1:E3")) + "A1:F3\"/><sheetData>" +
+  EXPECT_EQ(xml, head.substr(0, head.find("A1:E3")) + "A1:G3\"/><sheetData>" +
                      "<row r=\"1\" ht='20' customHeight=\"1\"><c r=\"A1\" s=\"0\" t=\"n\"><v>1.50</v></c>"
                      "<c r=\"B1\"><f>A1*2</f><v>3</v></c><c r=\"C1\" t=\"inlineStr\"><is><r><t>ri</t></r><r><t>ch</t>"
                      "</r></is></c><c r=\"D1\" foo=\"bar\"><v>2</v></c><c r=\"E1\"><v>10</v></c>"
                      "<c r=\"F1\"><v>0.25</v></c></row>" + row2 +
-                     "<row r=\"3\"><c r=\"A3\"><v>2</v></c><c r=\"B3\" t=\"s\"><v>0</v></c><extLst><ext uri=\"x\"/>"
+                     "<row r=\"3\"><c r=\"B3\" t=\"s\"><v>0</v></c><c r=\"G3\"><v>2</v></c><extLst><ext uri=\"x\"/>"
                      "</extLst></row>" + tail);
 }
 
@@ -342,6 +344,116 @@ TEST(XlsxCells, UnusualXmlFormsAreReadByTheFullParser) {
                        "<c r=\"C4\"><v>5</v></c></row>"),
               std::string::npos) << xml;
   }
+}
+
+// Formulas that fill-down shares: cells outside those written keep theirs;
+// a written cell that holds the group's text hands it on to the next cell,
+// its references moved there; the cached values of formulas that use the
+// written cells, directly or through others, go so that applications
+// calculate them, and those of other formulas and of input cells stay.
+TEST(XlsxFormulas, SharedGroupsSplitAndOnlyStaleCachedValuesGo) {
+  TempFolder dir;
+  const std::string path = dir / "Shared.xlsx";
+  NewSheet other;
+  other.Name = "Notes";
+  other.Rows = {{std::string("Notes")}};
+  WriteNewWorkbookFile(path, {testing::PointSheet({{25.0, 1.0}, {30.0, 1.0}, {35.0, 1.0}}), other});
+  const auto cell = [](const std::string& ref, const std::string& f, const std::string& v) {
+    return "<c r=\"" + ref + "\">" + f + "<v>" + v + "</v></c>";
+  };
+  std::string data = PartOf(path, "xl/worksheets/sheet1.xml");
+  const auto put = [&](int row, const std::string& cells) {
+    const std::string close = "</row>", open = "<row r=\"" + std::to_string(row) + "\"";
+    const auto at = data.find(close, data.find(open));
+    data.insert(at, cells);
+  };
+  put(4, cell("F4", "<f t=\"shared\" ref=\"F4:F6\" si=\"0\">A4+1</f>", "26") +
+             cell("N4", "<f t=\"shared\" ref=\"N4:N6\" si=\"1\">$A$4+B4</f>", "26"));
+  put(5, cell("F5", "<f t=\"shared\" si=\"0\"/>", "31") + cell("N5", "<f t=\"shared\" si=\"1\"/>", "26"));
+  put(6, cell("F6", "<f t=\"shared\" si=\"0\"/>", "36") + cell("N6", "<f t=\"shared\" si=\"1\"/>", "26"));
+  std::string notes = PartOf(path, "xl/worksheets/sheet2.xml");
+  notes.insert(notes.find("</sheetData>"),
+               "<row r=\"2\">" + cell("A2", "<f>SUM('Ternary system'!E4:E6)</f>", "1") +
+                   cell("B2", "<f>'Ternary system'!A4*2</f>", "50") + cell("C2", "<f>A2+1</f>", "2") +
+                   cell("D2", "<f>rate*2</f>", "4") + cell("E2", "<f>'Ternary system'!F6</f>", "36") + "</row>");
+  WriteFile(path, EditPackage(ReadFile(path), {{"xl/worksheets/sheet1.xml", data}, {"xl/worksheets/sheet2.xml", notes}}));
+
+  BookApplication app;
+  app.KeepFormulaValues([](std::string_view, int row, int column) { return row >= 4 && column <= 4; });
+  app.OpenWorkbook(path, false);
+  app.ActiveSheet()->WriteNumber(4, 6, 7.0);   // the group's first cell
+  app.ActiveSheet()->WriteNumber(4, 5, 1.0);   // E4, which Notes!A2 sums
+  app.Save();
+  const std::string saved = PartOf(path, "xl/worksheets/sheet1.xml");
+  const std::string kept[] = {
+      "<c r=\"F4\"><v>7</v></c>",
+      "<c r=\"F5\"><f t=\"shared\" ref=\"F5:F6\" si=\"0\">A5+1</f><v>31</v></c>",  // the text moved to the next cell
+      "<c r=\"F6\"><f t=\"shared\" si=\"0\"/><v>36</v></c>",
+      "<c r=\"N4\"><f t=\"shared\" ref=\"N4:N6\" si=\"1\">$A$4+B4</f><v>26</v></c>",  // outside the written cells
+      "<c r=\"N6\"><f t=\"shared\" si=\"1\"/><v>26</v></c>",
+  };
+  for (const auto& text : kept) EXPECT_NE(saved.find(text), std::string::npos) << text << "\n" << saved;
+  const std::string savedNotes = PartOf(path, "xl/worksheets/sheet2.xml");
+  const std::string notesCells[] = {
+      "<c r=\"A2\"><f>SUM('Ternary system'!E4:E6)</f></c>",  // uses E4: calculated anew
+      "<c r=\"B2\"><f>'Ternary system'!A4*2</f><v>50</v></c>",
+      "<c r=\"C2\"><f>A2+1</f></c>",   // through A2
+      "<c r=\"D2\"><f>rate*2</f></c>",  // a name: may use anything
+      "<c r=\"E2\"><f>'Ternary system'!F6</f><v>36</v></c>",
+  };
+  for (const auto& text : notesCells) EXPECT_NE(savedNotes.find(text), std::string::npos) << text << "\n" << savedNotes;
+}
+
+TEST(XlsxFormulas, ReferencesMovedAndAreasRead) {
+  const std::tuple<const char*, int, int, std::optional<std::string>> moves[] = {
+      {"A4+1", 1, 0, "A5+1"},
+      {"$A$4+B$4+$C5", 1, 1, "$A$4+C$4+$C6"},
+      {"SUM(A1:B2)*LOG10(C3)", 2, 1, "SUM(B3:C4)*LOG10(D5)"},
+      {"'My sheet'!A1&\"B2\"", 1, 0, "'My sheet'!A2&\"B2\""},
+      {"Data!C3+T[col]", 0, 1, "Data!D3+T[col]"},
+      {"SUM(4:6)+SUM(A:B)+1E+5", 1, 1, "SUM(5:7)+SUM(B:C)+1E+5"},
+      {"A1", -1, 0, std::nullopt},
+      {"XFD1", 0, 1, std::nullopt},
+  };
+  for (const auto& [formula, rows, columns, moved] : moves)
+    EXPECT_EQ(MoveFormulaReferences(formula, rows, columns), moved) << formula;
+
+  using Areas = std::vector<std::tuple<std::string, int, int, int, int>>;
+  const std::pair<const char*, std::optional<Areas>> reads[] = {
+      {"SUM('Ternary system'!E4:L30)*2", Areas{{"Ternary system", 4, 5, 30, 12}}},
+      {"A1+B$2-Data!$C$3", Areas{{"", 1, 1, 1, 1}, {"", 2, 2, 2, 2}, {"Data", 3, 3, 3, 3}}},
+      {"SUM(B:B)+SUM(2:3)", Areas{{"", 1, 2, kMaxRows, 2}, {"", 2, 1, 3, kMaxColumns}}},
+      {"IF(TRUE,\"A1\",#N/A)", Areas{}},
+      {"rate*2", std::nullopt},
+      {"INDIRECT(\"A1\")", std::nullopt},
+      {"[1]Sheet1!A1", std::nullopt},
+      {"INDEX(A1:A9,2):C5", std::nullopt},
+  };
+  for (const auto& [formula, expected] : reads) {
+    const auto areas = FormulaAreas(formula);
+    ASSERT_EQ(areas.has_value(), expected.has_value()) << formula;
+    if (!areas) continue;
+    Areas got;
+    for (const auto& a : *areas) got.emplace_back(a.Sheet, a.FirstRow, a.FirstColumn, a.LastRow, a.LastColumn);
+    EXPECT_EQ(got, *expected) << formula;
+  }
+}
+
+// A number a double cannot hold is a cell like any other (the worksheet
+// checks reject it at its cell); its text stays as written.
+TEST(XlsxCells, NumbersOutOfRangeAreKeptAsWritten) {
+  TempFolder dir;
+  const std::string path = dir / "Range.xlsx";
+  WriteNewWorkbookFile(path, {testing::PointSheet({{25.0, 1.0}})});
+  std::string data = PartOf(path, "xl/worksheets/sheet1.xml");
+  data.insert(data.find("</row>", data.find("<row r=\"4\"")), "<c r=\"F4\"><v>1e309</v></c><c r=\"G4\"><v>-1E-400</v></c>");
+  WriteFile(path, EditPackage(ReadFile(path), {{"xl/worksheets/sheet1.xml", data}}));
+  EditAndSave(path, [](Worksheet& sheet) {
+    EXPECT_EQ(sheet.CellText(4, 6), "1e309");
+    EXPECT_EQ(sheet.CellText(4, 7), "-1E-400");
+    sheet.WriteNumber(5, 1, 1.0);
+  });
+  EXPECT_NE(PartOf(path, "xl/worksheets/sheet1.xml").find("<c r=\"F4\"><v>1e309</v></c>"), std::string::npos);
 }
 
 }  // namespace

@@ -387,8 +387,21 @@ TEST_P(LinkContract, EveryCallFailsOnceTheApplicationIsGone) {
 TEST_P(LinkContract, QuitEndsTheApplication) {
   TERSOLV_REQUIRE(kQuit);
   Application& app = OpenOne(Sample());
+  auto sheet = app.ActiveSheet();
   app.Quit();
   EXPECT_THROW(app.ActiveWorkbookName(), LinkError);
+  // A worksheet kept past its workbook: every call fails, none reaches what is gone.
+  const std::pair<const char*, std::function<void()>> calls[] = {
+      {"Name", [&] { sheet->Name(); }},
+      {"CellText", [&] { sheet->CellText(1, 1); }},
+      {"WriteNumber", [&] { sheet->WriteNumber(4, 5, 1.0); }},
+      {"WriteNumbers", [&] { sheet->WriteNumbers(4, 5, std::vector<double>{1.0, 2.0}); }},
+      {"WriteText", [&] { sheet->WriteText(4, 5, "x"); }},
+      {"ClearContents", [&] { sheet->ClearContents(4, 5, 12); }},
+      {"SetFontColor", [&] { sheet->SetFontColor(4, 5, 12, RgbColor(255, 0, 0)); }},
+      {"SetChangeHandler", [&] { sheet->SetChangeHandler([](const CellRange&) {}); }},
+  };
+  for (const auto& [name, call] : calls) EXPECT_THROW(call(), LinkError) << name;
 }
 
 #undef TERSOLV_REQUIRE
