@@ -90,12 +90,14 @@ Checked CheckPoint(Worker& worker, const Inputs& in, std::size_t i, Outputs& out
   Checked c;
   const double celsius = in.T[i];
   if (!std::isfinite(celsius)) return Rejected(2, 1);  // no number a cell could hold
+  if (!input::InNumberRange(celsius)) return Rejected(4, 1);
   out.T[i] = celsius;
   if ((c.Check = input::CheckTemperature(celsius, in.ExtendedRange))) return c;
   c.T = celsius + input::kZeroCelsius;
   input::PressureInput pressure{input::PressureInput::Kind::Saturation, 0};
   if (!in.Saturation[i]) {
     if (!std::isfinite(in.P[i])) return Rejected(2, 2);
+    if (!input::InNumberRange(in.P[i])) return Rejected(4, 2);
     pressure = {input::PressureInput::Kind::MPa, in.P[i]};
   }
   try {

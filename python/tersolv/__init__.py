@@ -16,7 +16,7 @@ Every point stands alone: its ``status`` is
     0  accepted and computed
     1  "Unexpected error" (a run-time error while the point was checked)
     2  "Format error or incorrect keyword" (not a number: NaN, infinity, a text)
-    4  "T/P/D value(s) out of range"
+    4  "T/P/D value(s) out of range" (also a number so small that it is subnormal)
     5  "Saturation vapor pressure does not exist"
     6  "Illegal value of m(H2S)"
     7  "Illegal value of m(NaCl)"

@@ -37,7 +37,9 @@ COMPONENTS = [
     (380.0, "sat", True, 5),
     (350.0, 50.0, True, 0),
     (400.0, 50.0, True, 8),  # no H2S solubility above the critical point
-    (25.0, 1e-320, False, None),  # the density evaluation fails (status 1 unless the checks catch it)
+    (25.0, 1e-320, False, 4),  # subnormal: out of the range of numbers
+    (1e-310, 10.0, False, 4),
+    (25.0, 1e308, True, 4),  # beyond the range once in bar
 ]
 
 # (T, P, m(H2S), m(NaCl), extended range, expected status) of "Ternary system" points.
@@ -52,6 +54,7 @@ TERNARY = [
     (25.0, 10.0, 0.1, -1.0, False, 7),
     (25.0, 10.0, float("nan"), 1.0, False, 2),
     (25.0, 10.0, 0.1, float("inf"), False, 2),
+    (25.0, 10.0, 1e-315, 1.0, False, 6),
     (330.0, 10.0, 0.1, 1.0, False, 4),
     (400.0, "sat", 0.1, 1.0, True, 5),
     (400.0, 50.0, 0.1, 1.0, True, 8),

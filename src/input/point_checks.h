@@ -22,6 +22,12 @@ struct PressureInput {
   double Value = 0;  // MPa, for Kind::MPa
 };
 
+// Whether a number is within the range of values a cell may hold: finite,
+// and 0 or normal (a subnormal number is so small that it lost digits). A
+// value outside gets its column's out-of-range status, as any value beyond
+// its limits.
+bool InNumberRange(double value);
+
 // The outcome of a check: status 0 (passed) or the status of the column it
 // rejects.
 struct CheckStatus {
@@ -61,7 +67,8 @@ LiquidDensity EvaluateDensity(water::WaterModel& water, double T, double P);
 // the evaluation failed and left a non-positive value).
 CheckStatus CheckDensity(double rho);
 
-// Status 6 (k = 0, H2S) or 7 (k = 1, NaCl) for a negative molality.
+// Status 6 (k = 0, H2S) or 7 (k = 1, NaCl) for a negative molality or one
+// out of the range of numbers.
 CheckStatus CheckMolality(int k, double molality);
 
 // The text the sheet shows for a status (0: "").

@@ -46,6 +46,10 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+bool InNumberRange(double value) {
+  return std::isfinite(value) && (value == 0 || std::fabs(value) >= std::numeric_limits<double>::min());
+}
+
 CheckStatus CheckTemperature(double celsius, bool extendedRange) {
   if (!extendedRange && !(celsius >= 0 && celsius <= kMaxCelsius)) return {4, 1};
   return {};
@@ -57,7 +61,7 @@ PressureCheck CheckPressure(water::WaterModel& water, double T, const PressureIn
   Kind kind = pressure.What;
   double P = 0;
   if (kind == Kind::MPa) {
-    if (pressure.Value < 0) return kOutOfRange;
+    if (pressure.Value < 0 || pressure.Value > std::numeric_limits<double>::max() / 10) return kOutOfRange;
     if (pressure.Value == 0) kind = Kind::SaturationAtLeastOneBar;
     P = 10.0 * pressure.Value;
   }
@@ -88,7 +92,7 @@ LiquidDensity EvaluateDensity(water::WaterModel& water, double T, double P) {
 CheckStatus CheckDensity(double rho) { return rho >= kMinDensity ? CheckStatus{} : CheckStatus{4, 2}; }
 
 CheckStatus CheckMolality(int k, double molality) {
-  if (molality >= 0) return {};
+  if (molality >= 0 && InNumberRange(molality)) return {};
   return {static_cast<std::int16_t>(k == 0 ? 6 : 7), 3 + k};
 }
 
@@ -142,8 +146,7 @@ std::optional<double> WorksheetReader::ToNumber(const std::string& text) const {
   if (ec == std::errc::result_out_of_range) return std::nullopt;
   if (ec != std::errc() || end != t.data() + t.size()) throw std::invalid_argument("not a number: " + text);
   // Too large, or so small that it is 0 or subnormal though its digits are not: out of range.
-  if (!std::isfinite(value) || (value != 0 && std::fabs(value) < std::numeric_limits<double>::min()))
-    return std::nullopt;
+  if (!InNumberRange(value)) return std::nullopt;
   return value;
 }
 
@@ -166,7 +169,7 @@ std::int16_t WorksheetReader::ReadPressure(PressureInput& pressure) const {
   }
   if (!IsNumberText(text)) return 2;
   const auto number = ToNumber(text);
-  if (!number || *number > std::numeric_limits<double>::max() / 10) return 4;  // out of range, as any too large
+  if (!number) return 4;  // out of range, as any value too large
   pressure = {PressureInput::Kind::MPa, *number};
   return 0;
 }
