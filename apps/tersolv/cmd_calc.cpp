@@ -125,6 +125,7 @@ void RunCalc(const CalcArgs& args) {
       Fail(kExitUsage, "\"" + args.Book + "\" has no sheet \"" + args.Sheet + "\" (its sheets: " + names + ")");
     }
     case Result::Rejected:
+      if (!outcome.Detail.empty()) std::cerr << "tersolv calc: " << outcome.Detail << '\n';
       if (outcome.Status == 1 && outcome.Row > 32770)
         std::cerr << "tersolv calc: a sheet holds at most 32767 points (rows 4 to 32770)\n";
       if (outcome.Status == 3 && link::book::IsCsvPath(args.Book) && args.Sheet.empty())

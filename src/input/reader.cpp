@@ -325,6 +325,7 @@ std::int16_t WorksheetReader::AcceptRows(link::Worksheet& sheet, int kind, std::
 std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> DataSheet, bool ExtendedRange) {
   // Failures up to here are not turned into a status: they reach the caller.
   ErrorCode = 0;
+  ErrorDetail.clear();
   DecimalComma = link::NumberText(0.1, decimalSeparator_).find(',') != std::string::npos;
   WorkbookName = app_.ActiveWorkbookName();
   SheetName = app_.ActiveSheetName();
@@ -348,8 +349,9 @@ std::int16_t WorksheetReader::ReadWorksheet(std::shared_ptr<link::Worksheet> Dat
     } else {
       status = 3;
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     status = 1;  // any run-time error: link failure, floating-point fault, overflow
+    ErrorDetail = e.what();
   }
 
   if (status == 0 && Points.PointCount != LastPointCount) {

@@ -60,6 +60,7 @@ class WorksheetReader {
   PointList Points;
   std::int16_t ErrorCode = 0;
   std::string ErrorText;
+  std::string ErrorDetail;  // status 1: what the run-time error said (a cell that cannot be written, ...)
   std::int16_t LastPointCount = 0;
   bool DecimalComma = false;
   std::string WorkbookName;

@@ -105,6 +105,7 @@ CalcFileOutcome CalcFile(const CalcFileRequest& request, link::Frontend& fronten
     outcome.Row = reader.CursorRow;
     outcome.Column = reader.CursorColumn;
     outcome.Message = reader.ErrorText;
+    outcome.Detail = reader.ErrorDetail;
     return outcome;
   }
   outcome.Points = reader.Points.PointCount;

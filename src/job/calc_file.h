@@ -40,6 +40,7 @@ struct CalcFileOutcome {
   int Row = 0, Column = 0;
   std::int16_t Status = 0;
   std::string Message;
+  std::string Detail;  // Rejected with status 1: what the run-time error said
   bool LinkFailure = false;  // Failed on a link error rather than a run-time error
   std::string SheetName;     // the sheet that was read
   std::vector<std::string> SheetNames;

@@ -211,6 +211,10 @@ std::vector<Hostile> HostileFiles() {
       {"entities.xlsx", WithSheet(entities), 5, "document type"},
       {"nan-cell.xlsx", WithRow4("<c r=\"A4\"><v>NaN</v></c>"), 5, "not a finite number"},
       {"huge-exponent-cell.xlsx", WithRow4("<c r=\"A4\"><v>1e999</v></c>"), 3, "Row=4, Col=1: T/P/D value(s) out of range"},
+      {"array-formula-in-results.xlsx",
+       WithRow4("<c r=\"A4\"><v>25</v></c><c r=\"B4\"><v>1</v></c><c r=\"E4\"><f t=\"array\" ref=\"E4:F4\">A4:B4*2</f>"
+                "<v>50</v></c>"),
+       3, "cell E4 of sheet \"Ternary system\" holds an array formula of the cells E4:F4"},
       {"tiny-pressure-cell.xlsx", WithRow4("<c r=\"A4\"><v>25</v></c><c r=\"B4\"><v>1e-320</v></c>"), 3,
        "Row=4, Col=2: T/P/D value(s) out of range"},
       {"bad-string-index.xlsx", WithRow4("<c r=\"A4\" t=\"s\"><v>99999</v></c>"), 5, "shared string that does not exist"},
