@@ -201,6 +201,24 @@ void BM_CellText(benchmark::State& state) {
 }
 BENCHMARK(BM_CellText)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// A batch of 32767 rows whose writes do not line up: every row's result
+// cells cleared, a number into column 2 of one row in state.range(0) (as a
+// reader writes back "sat" where some rows hold it). Rows alike go out in
+// one call; here every written row ends a run.
+void BM_BatchOfInterleavedRows(benchmark::State& state) {
+  OpenSheet open = Ternary(32767);
+  for (auto _ : state) {
+    tersolv::link::CellBatch batch(*open.Sheet);
+    for (int row = 4; row < 4 + 32767; ++row) {
+      if ((row - 4) % state.range(0) == 0) open.Sheet->WriteNumber(row, 2, 1.5);
+      open.Sheet->ClearContents(row, 5, 12);
+    }
+    batch.Finish();
+  }
+  state.SetItemsProcessed(state.iterations() * 32767);
+}
+BENCHMARK(BM_BatchOfInterleavedRows)->Arg(1)->Arg(2)->Arg(16)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // "Calculate values" end to end on a sheet of state.range(0) points: read and
 // checked (the input written back, the result cells cleared), then
 // calculated with the results and colour marks written, on one thread as

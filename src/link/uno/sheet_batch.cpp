@@ -1,6 +1,7 @@
 #include "link/uno/sheet_batch.h"
 
 #include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/chart/XChartDataArray.hpp>
 #include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
@@ -13,6 +14,7 @@
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
 #include <exception>
+#include <set>
 #include <tuple>
 
 #include "link/uno/calc_session.h"
@@ -300,7 +302,29 @@ void SheetBatch::SendHeld() {
           ->clearContents(sheet::CellFlags::VALUE | sheet::CellFlags::DATETIME | sheet::CellFlags::STRING |
                           sheet::CellFlags::FORMULA);
     }
+    // Numbers of cells alone in their rectangle, by column: each column's in
+    // one call, as a call per cell costs as much as a call per block.
+    std::map<int, std::vector<const Rectangle*>> lone;
     for (const Rectangle& r : values.All()) {
+      if (r.FirstRow == r.LastRow && r.FirstColumn == r.LastColumn &&
+          held.at(r.FirstRow)[static_cast<std::size_t>(r.FirstColumn)].What == SheetBatchCell::Content::kNumber)
+        lone[r.FirstColumn].push_back(&r);
+    }
+    std::set<const Rectangle*> sent;
+    for (const auto& [column, cells] : lone) {
+      if (cells.size() < 2) continue;
+      std::vector<Rectangle> all;
+      css::uno::Sequence<css::uno::Sequence<double>> numbers(static_cast<sal_Int32>(cells.size()));
+      for (std::size_t k = 0; k < cells.size(); ++k) {  // in the order of their rows, as the ranges give them
+        all.push_back(*cells[k]);
+        numbers.getArray()[k] = css::uno::Sequence<double>(
+            &held.at(cells[k]->FirstRow)[static_cast<std::size_t>(column)].Number, 1);
+        sent.insert(cells[k]);
+      }
+      Reference<chart::XChartDataArray>(ranges(all, all.front().Key), css::uno::UNO_QUERY_THROW)->setData(numbers);
+    }
+    for (const Rectangle& r : values.All()) {
+      if (sent.count(&r)) continue;
       css::uno::Sequence<css::uno::Sequence<css::uno::Any>> data(r.LastRow - r.FirstRow + 1);
       for (int row = r.FirstRow; row <= r.LastRow; ++row) {
         const std::vector<SheetBatchCell>& cells = held.at(row);

@@ -3,7 +3,9 @@
 // batch reads the used area in blocks of rows with getDataArray and holds
 // writes back until they are sent as a few range operations: the cleared
 // cells in one clearContents, the written cells as setDataArray over
-// rectangles of rows, each font colour in one CharColor over all its cells.
+// rectangles of rows (the numbers of cells alone, one column's in one
+// XChartDataArray::setData), each font colour in one CharColor over all its
+// cells.
 // Every cell keeps only its last write, so the order of the calls is kept
 // where it matters (a cell cleared, then written) and nowhere else.
 //

@@ -229,6 +229,7 @@ TEST_P(LinkContract, ABatchLeavesWhatTheCallsOneByOneLeave) {
       [&](Worksheet& s, int b) { s.SetFontColor(b + 2, 3, 4, blue), s.WriteNumber(b + 2, 3, 1e300); },
       [&](Worksheet& s, int b) { s.WriteNumbers(b + 3, 2, numbers), s.WriteNumber(b + 3, 300, 4.0); },
       [&](Worksheet& s, int b) { s.ClearContents(b + 3, 3, 3), s.SetFontColor(b + 3, 1, 1, 0); },
+      [](Worksheet& s, int b) { s.WriteNumber(b, 7, -1.0), s.WriteNumber(b + 3, 7, 0.125), s.WriteNumber(b + 1, 7, 2.0); },
   };
   const auto texts = [&](int b) {
     std::vector<std::string> all;

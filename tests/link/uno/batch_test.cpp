@@ -139,6 +139,16 @@ TEST_F(CalcBatch, FormulasReadInABatchAsCellByCellAndFollowItsWritesOnceItEnds) 
   sheet->WriteNumber(10, 2, 7.0);
   batch.Finish();
   EXPECT_EQ(sheet->CellText(10, 7), "14");  // calculation is automatic again
+
+  // Numbers of cells alone (every other row) each in their own row.
+  CellBatch lone(*sheet);
+  for (int row = 20; row < 620; row += 2) sheet->WriteNumber(row, 3, row * 0.5);
+  lone.Finish();
+  const auto column = TestOffice::CellContents(*app_, path, "Ternary system", 20, 619, 3);
+  for (int row = 20; row < 620; ++row) {
+    const TestOffice::Contents& found = column[static_cast<std::size_t>(row - 20)][2];
+    EXPECT_EQ(found, row % 2 ? TestOffice::Contents() : TestOffice::Contents(row * 0.5)) << row;
+  }
   app_->SetEventsEnabled(false);
   EXPECT_TRUE(edits.empty()) << "our own writes counted as the user's";
 }
