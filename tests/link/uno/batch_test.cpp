@@ -206,7 +206,7 @@ TEST_F(CalcBatch, CalculateValuesThroughTheOfficeGivesTheInMemoryResultsBitForBi
 
 TEST_F(CalcBatch, ARejectedRowAFailureAtAPointAndAClosedWorkbookLeaveTheSheetAsTheyDidCellByCell) {
   std::vector<std::vector<std::string>> rows;
-  for (int i = 0; i < 300; ++i) rows.push_back({" 25 ", "10", "0.1", "1"});  // T as text: written back as 25
+  for (int i = 0; i < 300; ++i) rows.push_back({"25", "10", "", "1"});  // an empty molality is written as 0
   rows[3][1] = "abc";
   testing::Sheet layout = Layout("Ternary system", rows);
   for (int r = 4; r < 304; ++r) layout.Cells.push_back(At(r, 5, "old"s));
@@ -218,9 +218,9 @@ TEST_F(CalcBatch, ARejectedRowAFailureAtAPointAndAClosedWorkbookLeaveTheSheetAsT
 
   // The first rejected row (7) ends the reading: rows before it written back and cleared, none after.
   EXPECT_EQ(reader.ReadWorksheet(sheet, false), 2);
-  EXPECT_EQ(Texts(*sheet, 6, 3, 5), std::vector<std::string>({"25", "10", "0.1", "1", "",  //
-                                                                " 25 ", "abc", "0.1", "1", "",  //
-                                                                " 25 ", "10", "0.1", "1", "old"}));
+  EXPECT_EQ(Texts(*sheet, 6, 3, 5), std::vector<std::string>({"25", "10", "0", "1", "",   //
+                                                                "25", "abc", "", "1", "",  //
+                                                                "25", "10", "", "1", "old"}));
 
   // A failure at point 150 (row 153): the rows before it complete, later rows untouched.
   sheet->WriteText(7, 2, "10");
@@ -229,7 +229,7 @@ TEST_F(CalcBatch, ARejectedRowAFailureAtAPointAndAClosedWorkbookLeaveTheSheetAsT
   EXPECT_THROW(calc::CalculateValues(reader, failing, frontend), LinkError);
   EXPECT_NE(sheet->CellText(152, 12), "");
   EXPECT_EQ(Texts(*sheet, 153, 2, 5),  // as the reader left them
-            std::vector<std::string>({"25", "10", "0.1", "1", "", "25", "10", "0.1", "1", ""}));
+            std::vector<std::string>({"25", "10", "0", "1", "", "25", "10", "0", "1", ""}));
   EXPECT_TRUE(TestOffice::Settled(*app_, path_));
 
   // The office refuses the writes (a protected sheet): a LinkError, and the document as it was.
