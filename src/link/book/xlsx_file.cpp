@@ -1014,9 +1014,12 @@ std::optional<std::size_t> XlsxSheet::ScanCell(std::string_view xml, std::size_t
   std::optional<std::size_t> end;
   if (*compactAttributes) end = ReadCompactValue(xml, tag, cellName_, valueName_, value);
   const std::string_view type = attributes.Type;
-  // A number out of range for a double is kept as written (an element).
-  const bool compact = end && ((type.empty() || type == "n") ? !IsNumberOutOfRange(value.Text)
-                                                              : type == "s" && value.Present);
+  // A number out of range for a double is kept as written (an element); only
+  // a long text or one with an exponent can be one.
+  const auto outOfRange = [](std::string_view text) {
+    return (text.size() > 300 || text.find_first_of("eE") != std::string_view::npos) && IsNumberOutOfRange(text);
+  };
+  const bool compact = end && ((type.empty() || type == "n") ? !outOfRange(value.Text) : type == "s" && value.Present);
 
   CellRecord cell;
   cell.Style = attributes.Style;
