@@ -202,6 +202,16 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
   // of their state points (on several threads; the costly part) while the
   // rows are accepted in order: the first failure ends the reading there,
   // every row before it is accepted and written back.
+  // The points of the last read: a row whose state is the same point's takes
+  // its density from there (re-reading a calculated 32767-row sheet, as the
+  // panel does when the user comes back to it, spent most of its time
+  // evaluating densities again).
+  std::vector<double> lastT, lastP, lastRho;
+  std::vector<PointList::Saturation> lastSaturation;
+  lastT.swap(Points.PointT);
+  lastP.swap(Points.PointP);
+  lastRho.swap(Points.PointRho);
+  lastSaturation.swap(Points.PointSaturation);
   Points.PointCount = 0;
   Points.PointT.assign(1, 0.0);
   Points.PointP.assign(1, 0.0);
@@ -218,6 +228,14 @@ std::int16_t WorksheetReader::ReadRows(link::Worksheet& sheet, bool ExtendedRang
     status = ReadDataCells(sheet, kind, ExtendedRange, rows);
   } catch (const std::exception&) {
     fault = std::current_exception();
+  }
+  for (std::size_t i = 0; i < rows.size() && i + 1 < std::min({lastT.size(), lastP.size(), lastRho.size(),
+                                                                 lastSaturation.size()});
+       ++i) {
+    if (rows[i].T == lastT[i + 1] && rows[i].P == lastP[i + 1]) {
+      rows[i].Rho = lastRho[i + 1];
+      rows[i].Saturation = lastSaturation[i + 1];
+    }
   }
   const int stopRow = CursorRow, stopColumn = CursorColumn;
   if (const std::int16_t rowStatus = AcceptRows(sheet, kind, rows)) return rowStatus;
@@ -310,6 +328,7 @@ std::int16_t WorksheetReader::AcceptRows(link::Worksheet& sheet, int kind, std::
       [&](unsigned thread, std::size_t i) {
         PendingRow& row = rows[i];
         try {
+          if (row.Rho != 0) return !CheckDensity(row.Rho);  // the last read's (see ReadRows)
           const LiquidDensity density = EvaluateDensity(thread == 0 ? water_ : extra[thread - 1], row.T, row.P);
           row.Rho = density.Rho;
           row.Saturation = density.Saturation;

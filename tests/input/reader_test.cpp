@@ -294,6 +294,19 @@ TEST_F(ReaderTest, OnLongSheetsTheFirstFailingRowWinsOnAnyNumberOfThreads) {
   }
 }
 
+TEST_F(ReaderTest, AReadAgainGivesTheDensitiesOfAFirstRead) {
+  Rows rows;
+  for (int i = 0; i < 600; ++i) rows.push_back({std::to_string(i % 300) + ".5", "20", "0.5", "1"});
+  auto sheet = Sheet("Ternary system", rows);
+  ASSERT_EQ(Read(sheet), 0);
+  sheet->UserEdit(100, 1, "77.25");  // one row changed, the others read again as they were
+  ASSERT_EQ(Read(sheet), 0);
+  WorksheetReader first(app, frontend, water, '.');
+  ASSERT_EQ(first.ReadWorksheet(sheet, false), 0);
+  EXPECT_EQ(reader.Points.PointRho, first.Points.PointRho);
+  EXPECT_EQ(reader.Points.PointSaturation[97].Psat, first.Points.PointSaturation[97].Psat);
+}
+
 TEST_F(ReaderTest, AllRowsOfAFullSheetAndNotOneMore) {
   auto sheet = Sheet("Components", {});
   for (int row = 4; row <= 32770; ++row) sheet->SetNumber(row, 1, 25.5), sheet->SetNumber(row, 2, 10.25);
