@@ -19,14 +19,41 @@ if(TERSOLV_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# tersolv_headers(<target> <INTERFACE|PUBLIC>)
+# The headers of the calling folder, included as "<folder>/<header>.h" (the
+# folder's path below src/). Each library has an include folder of its own
+# in the build tree, holding links to its headers only: a target sees the
+# headers of the libraries it links and no others, so a stray include fails
+# to build. A header added to the folder is picked up by the next build.
+function(tersolv_headers target scope)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  set(root ${PROJECT_BINARY_DIR}/include/${target})
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  file(REMOVE_RECURSE ${root})
+  file(MAKE_DIRECTORY ${root}/${folder})
+  foreach(header IN LISTS headers)
+    get_filename_component(name ${header} NAME)
+    file(CREATE_LINK ${header} ${root}/${folder}/${name} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
 # tersolv_library(NAME <name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
-# One library per folder of src/, exported as tersolv::<name>. Headers are
-# included as "<folder>/<header>.h" from src/.
+# One library per folder of src/, exported as tersolv::<name>; a folder of
+# headers only gives an interface library.
 function(tersolv_library)
   cmake_parse_arguments(ARG "" "NAME" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  if(NOT ARG_SOURCES)
+    add_library(tersolv_${ARG_NAME} INTERFACE)
+    add_library(tersolv::${ARG_NAME} ALIAS tersolv_${ARG_NAME})
+    tersolv_headers(tersolv_${ARG_NAME} INTERFACE)
+    target_link_libraries(tersolv_${ARG_NAME} INTERFACE ${ARG_PUBLIC_DEPS})
+    target_compile_features(tersolv_${ARG_NAME} INTERFACE cxx_std_20)
+    return()
+  endif()
   add_library(tersolv_${ARG_NAME} ${ARG_SOURCES})
   add_library(tersolv::${ARG_NAME} ALIAS tersolv_${ARG_NAME})
-  target_include_directories(tersolv_${ARG_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  tersolv_headers(tersolv_${ARG_NAME} PUBLIC)
   target_link_libraries(tersolv_${ARG_NAME} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
   tersolv_target_options(tersolv_${ARG_NAME})
 endfunction()

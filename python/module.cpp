@@ -19,7 +19,7 @@
 #include "calc/point.h"
 #include "input/point_checks.h"
 #include "input/reader.h"
-#include "input/row_blocks.h"
+#include "core/row_blocks.h"
 #include "job/calc_file.h"
 #include "layout/layout.h"
 #include "link/frontend.h"
@@ -93,7 +93,7 @@ Checked CheckPoint(Worker& worker, const Inputs& in, std::size_t i, Outputs& out
   if (!input::InNumberRange(celsius)) return Rejected(4, 1);
   out.T[i] = celsius;
   if ((c.Check = input::CheckTemperature(celsius, in.ExtendedRange))) return c;
-  c.T = celsius + input::kZeroCelsius;
+  c.T = celsius + kZeroCelsius;
   input::PressureInput pressure{input::PressureInput::Kind::Saturation, 0};
   if (!in.Saturation[i]) {
     if (!std::isfinite(in.P[i])) return Rejected(2, 2);
@@ -167,7 +167,7 @@ void RunReleased(std::size_t n, unsigned threads, Compute compute) {
   {
     py::gil_scoped_release released;
     auto lastLook = std::chrono::steady_clock::now() - kSignalInterval;  // a first look at once
-    input::RunRowBlocks(
+    RunRowBlocks(
         n, kBlock, threads,
         [&](unsigned thread, std::size_t i) {
           if (thread == 0 && i % kBlock == 0 && std::chrono::steady_clock::now() - lastLook >= kSignalInterval) {
@@ -212,7 +212,7 @@ py::dict Evaluate(int kind, const Doubles& T, const Doubles& P, const Flags& sat
   out.Mark = mark.mutable_data();
   out.Status = status.mutable_data();
 
-  const unsigned used = input::BlockThreads(threads, n, kBlock);
+  const unsigned used = BlockThreads(threads, n, kBlock);
   std::vector<std::unique_ptr<Worker>> workers;
   for (unsigned t = 0; t < used; ++t) workers.push_back(std::make_unique<Worker>(extendedRange));
   RunReleased(n, used, [&](unsigned thread, std::size_t i) { EvaluatePoint(*workers[thread], in, i, out); });

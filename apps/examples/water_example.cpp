@@ -24,7 +24,7 @@ int main() {
     const WaterState props = water.State;
     const double gIdeal = water.IdealGasGibbsEnergy(T);
     const double gWater = water.WaterGibbsEnergy(T, P, rho);
-    const double fugacity = std::exp((gWater - gIdeal) / (kMolarGasConstant * T));
+    const double fugacity = std::exp((gWater - gIdeal) / (tersolv::kGasConstant * T));
 
     std::printf("Liquid water at 25 degC (298.15 K) and 0.1 MPa (1 bar), IAPWS-95\n");
     std::printf("  %-28s %.8f g/cm3\n", "density", rho);

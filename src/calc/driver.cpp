@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "calc/point.h"
-#include "input/row_blocks.h"
+#include "core/row_blocks.h"
 #include "layout/layout.h"
 
 namespace tersolv::calc {
@@ -70,7 +70,7 @@ void CalculateValues(const input::WorksheetReader& reader, link::Worksheet& Data
   const int count = reader.Points.PointCount;
   const layout::SheetLayout* layout = layout::LayoutOfKind(reader.Points.SheetKind);
   if (layout == nullptr && count > 0) throw std::logic_error("points of no known layout");
-  const unsigned threads = input::BlockThreads(options.Threads, static_cast<std::size_t>(count), kBlock);
+  const unsigned threads = BlockThreads(options.Threads, static_cast<std::size_t>(count), kBlock);
   std::vector<std::unique_ptr<PointCalculator>> calculators;
   for (unsigned t = 0; t < threads; ++t)
     calculators.push_back(
@@ -78,7 +78,7 @@ void CalculateValues(const input::WorksheetReader& reader, link::Worksheet& Data
   // Point i + 1 is item i; its row is written in sheet order by this thread.
   std::vector<PointOutcome> outcomes(static_cast<std::size_t>(count));
   link::CellBatch batch(DataSheet);  // on a failure, the rows before it still reach the sheet
-  input::RunRowBlocks(
+  RunRowBlocks(
       static_cast<std::size_t>(count), kBlock, threads,
       [&](unsigned thread, std::size_t i) {
         outcomes[i] = ComputePoint(*calculators[thread], reader.Points, i + 1);

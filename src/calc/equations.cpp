@@ -94,7 +94,7 @@ SolutionVolume SolutionVolumeAndDensity(double MH, double MN, double Vw, double 
   const double N = kWaterMolesPerKg + MH + MN;
   const double xw = kWaterMolesPerKg / N, xH = MH / N, xN = MN / N;
   const double V = xw * Vw + xH * VH + xN * VPhi;
-  const double M = kWaterMolarMass * xw + kH2SMolarMass * xH + kNaClMolarMass * xN;
+  const double M = kWaterMolarMass * xw + kH2SMolarMassInSolution * xH + kNaClMolarMass * xN;
   return {CheckFinite(V, "the molar volume of the solution"), CheckFinite(M / V, "the density of the solution")};
 }
 

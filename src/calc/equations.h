@@ -20,15 +20,11 @@
 #include <optional>
 
 #include "nacl/pitzer.h"
-#include "water/fp_check.h"
+#include "core/constants.h"
+#include "core/fp.h"
 
 namespace tersolv::calc {
 
-inline constexpr double kWaterMolarMass = 18.015268;   // g/mol
-inline constexpr double kH2SMolarMass = 34.08188;      // g/mol (solution density)
-inline constexpr double kNaClMolarMass = 58.44246;     // g/mol
-inline constexpr double kGasConstant = 8.3143713575874;  // J/(mol K)
-inline constexpr double kWaterMolesPerKg = 1000.0 / kWaterMolarMass;
 
 // Henry-type parameters of dissolved H2S (rho in g/cm3).
 inline constexpr double kXi = -0.10134;

@@ -13,8 +13,6 @@
 namespace tersolv::calc {
 namespace {
 
-constexpr double kBarToMPa = 0.1;
-
 // The result of this key in the "Components" or "Ternary system" row.
 consteval layout::ResultSlot Components(std::string_view key) { return layout::Slot(layout::kComponents, key); }
 consteval layout::ResultSlot Ternary(std::string_view key) { return layout::Slot(layout::kTernary, key); }
@@ -23,7 +21,7 @@ consteval layout::ResultSlot Ternary(std::string_view key) { return layout::Slot
 FloatingPointError AtPoint(const std::exception& e, double T, double P) {
   std::ostringstream text;
   text.precision(10);
-  text << e.what() << " (point T = " << T - 273.15 << " C, P = " << P * kBarToMPa << " MPa)";
+  text << e.what() << " (point T = " << T - kZeroCelsius << " C, P = " << P * kMPaPerBar << " MPa)";
   return FloatingPointError(text.str());
 }
 
@@ -93,10 +91,10 @@ void PointCalculator::Run(int kind, double T, double P, double Rho, double MH, d
   if (kind == 1) {
     out.Number(Components("water_density"), Rho);
     out.Number(Components("water_molar_volume"), Vw);
-    out.Number(Components("water_fugacity"), fw * kBarToMPa);
+    out.Number(Components("water_fugacity"), fw * kMPaPerBar);
     out.Number(Components("h2s_density"), pure.H2SDensity);
     out.Number(Components("h2s_molar_volume"), pure.H2SVolume);
-    out.Number(Components("h2s_fugacity"), pure.H2SFugacity * kBarToMPa);
+    out.Number(Components("h2s_fugacity"), pure.H2SFugacity * kMPaPerBar);
     out.Number(Components("h2s_solubility"), pureWater.MH0);
     const std::optional<double> halite = HaliteSolubility(L, Rho, T, epsilon, params, h2s);
     if (halite) {

@@ -3,7 +3,6 @@
 #include "h2s/h2s.h"
 
 #include <array>
-#include <cfenv>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -46,18 +45,9 @@ std::string PointText(double T, double P) {
   return text.str();
 }
 
-// Clearing the flags costs far more than testing them: clear only when set.
-void ClearFlags() {
-  constexpr int kMask = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
-  if (std::fetestexcept(kMask) != 0) std::feclearexcept(kMask);
-}
-
 // Raises FloatingPointError when a fault flag is set or `value` is not finite.
 double Checked(double value, const char* routine, double T, double P) {
-  if (!std::isfinite(value) || std::fetestexcept(FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID)) {
-    std::feclearexcept(FE_ALL_EXCEPT);
-    throw FloatingPointError(std::string("floating-point fault in ") + routine + PointText(T, P));
-  }
+  if (Faulted(value)) RaiseFault(routine + PointText(T, P));
   return value;
 }
 
@@ -104,7 +94,7 @@ ResidualHelmholtz Residual(const TauPowers& tau, double Delta) {
 }  // namespace
 
 ResidualHelmholtz H2SResidual(double Tau, double Delta) {
-  ClearFlags();
+  ClearFaultFlags();
   const ResidualHelmholtz r = Residual(TauPowers(Tau), Delta);
   const double sum = r.Phi + r.PhiD + r.PhiDD;
   Checked(sum, "H2SResidual", kH2SCriticalTemperature / Tau, Delta * kH2SCriticalDensity);
@@ -112,7 +102,7 @@ ResidualHelmholtz H2SResidual(double Tau, double Delta) {
 }
 
 double H2SStartDensity(double T, double P) {
-  ClearFlags();
+  ClearFaultFlags();
   double rho = 0.02;
   if (T < kH2SCriticalTemperature) {
     // Vapour pressure correlation (Pa), converted to bar by ln(1e-5).
@@ -129,7 +119,7 @@ double H2SStartDensity(double T, double P) {
 }
 
 double H2SPressure(double T, double Rho, double R) {
-  ClearFlags();
+  ClearFaultFlags();
   const double delta = Rho / kH2SCriticalDensity;
   const ResidualHelmholtz r = Residual(TauPowers(kH2SCriticalTemperature / T), delta);
   return Checked(Rho * R * T * (1 + delta * r.PhiD), "H2SPressure", T, Rho);
@@ -137,7 +127,7 @@ double H2SPressure(double T, double Rho, double R) {
 
 double H2SMolarDensity(double T, double P, int MaxPasses) {
   double rho = H2SStartDensity(T, P);
-  ClearFlags();
+  ClearFaultFlags();
   const TauPowers tau(kH2SCriticalTemperature / T);
   const double RT = kGasConstantBar * T;
   for (int pass = 0; pass < MaxPasses; ++pass) {
@@ -165,7 +155,7 @@ double H2SMolarDensity(double T, double P, int MaxPasses) {
 
 H2SPure H2SPureState(double T, double P) {
   const double rho = H2SMolarDensity(T, P);
-  ClearFlags();
+  ClearFaultFlags();
   const double delta = rho / kH2SCriticalDensity;
   const ResidualHelmholtz r = Residual(TauPowers(kH2SCriticalTemperature / T), delta);
   const double lnPhi = r.Phi + delta * r.PhiD - std::log(1 + delta * r.PhiD);
@@ -181,7 +171,7 @@ double H2SCorrectionLambda(double T) {
   if (T == 228 || T == 760) {
     throw FloatingPointError("division by zero in H2SCorrectionLambda" + PointText(T, 0));
   }
-  ClearFlags();
+  ClearFaultFlags();
   return Checked(0.607639 - 35.455 / (T - 228) + 0.128084 * T / (T - 760), "H2SCorrectionLambda",
                  T, 0);
 }
@@ -198,7 +188,7 @@ H2SSolubilityResult H2SSolubilityFrom(double T, double P, double RhoW, double Ln
         "solubility of H2S not defined where water has no saturation pressure" +
         PointText(T, P));
   }
-  ClearFlags();
+  ClearFaultFlags();
   double y = 1 - SatPressure / P;  // mole fraction of H2S in the gas
   if (y < 1e-8) y = 0;
   const double lnK = kXi * std::log(kGasConstantBar * T * RhoW / kWaterMolarMass) +
@@ -208,7 +198,7 @@ H2SSolubilityResult H2SSolubilityFrom(double T, double P, double RhoW, double Ln
     throw H2SSolubilityUndefined("mole fraction of dissolved H2S reaches 1" + PointText(T, P));
   }
   H2SSolubilityResult result;
-  const double m = 1000 / kWaterMolarMass * x / (1 - x);
+  const double m = kWaterMolesPerKg * x / (1 - x);
   result.H2SSolubilityIdeal = m;
   result.H2SSolubilityMolality = m * (1 + H2SCorrectionLambda(T) * m);
   Checked(result.H2SSolubilityMolality, "H2SSolubility", T, P);

@@ -10,7 +10,7 @@
 // Units: T in K, P in bar, molar density in mol/cm3 (H2SDensity in g/cm3),
 // volume cm3/mol, fugacity bar, molality mol per kg of water.
 //
-// Failures raise tersolv::FloatingPointError (src/water/fp_check.h):
+// Failures raise tersolv::FloatingPointError (core/fp.h):
 // - any floating-point fault (T <= 0, P <= 0, ...);
 // - the density iteration not converged after kMaxDensityPasses passes;
 // - H2SSolubilityUndefined (a FloatingPointError) when the solubility has no
@@ -21,7 +21,8 @@
 //   such a point call H2SPureState first.
 #pragma once
 
-#include "water/fp_check.h"
+#include "core/constants.h"
+#include "core/fp.h"
 
 namespace tersolv::water {
 class WaterModel;
@@ -31,10 +32,6 @@ namespace tersolv::h2s {
 
 inline constexpr double kH2SCriticalTemperature = 373.1;  // K, reducing temperature
 inline constexpr double kH2SCriticalDensity = 0.01019;    // mol/cm3, reducing density
-inline constexpr double kH2SMolarMass = 34.08088;         // g/mol
-inline constexpr double kGasConstantBar = 83.143713575874;  // cm3 bar/(mol K)
-inline constexpr double kGasConstant = 8.3143713575874;     // J/(mol K)
-inline constexpr double kWaterMolarMass = 18.015268;        // g/mol
 
 // Cap of the density iteration. The half Newton step converges linearly (the
 // error halves per pass): a few tens of passes are typical.

@@ -1,7 +1,6 @@
 // Revised HKF equation of state for Na+ and Cl-.
 #include "hkf/hkf.h"
 
-#include <cfenv>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -9,12 +8,6 @@
 
 namespace tersolv::hkf {
 namespace {
-
-// Clearing the flags costs far more than testing them: clear only when set.
-void ClearFaultFlags() {
-  constexpr int kMask = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
-  if (std::fetestexcept(kMask) != 0) std::feclearexcept(kMask);
-}
 
 // Shock and Helgeson, Geochim. Cosmochim. Acta 52 (1988) 2009: standard-state
 // properties and HKF parameters of Na+ and Cl-, in working units (cal, bar,
@@ -77,8 +70,7 @@ BornResults BornCoefficient(int Z, double SolventG, double SolventGDP) {
   const double dOmegaDg = -kEta * (absZ * absZ * absZ / (re * re) -
                                    z / ((kChargeRadius + SolventG) * (kChargeRadius + SolventG)));
   b.OmegaDP = dOmegaDg * SolventGDP;
-  CheckFinite(b.Omega + b.OmegaDP, "BornCoefficient");
-  CheckFloatingPointFlags("BornCoefficient");
+  if (Faulted(b.Omega + b.OmegaDP)) RaiseFault("BornCoefficient");
   return b;
 }
 
@@ -116,11 +108,7 @@ HKFResults HKFProperties(int Z, const water::WaterState& state, bool ExtendedRan
   r.HKFVolume = kCalPerBarToCm3 * v;
   r.Omega = born.Omega;
   r.OmegaDP = born.OmegaDP;
-  if (!std::isfinite(r.HKFGibbsEnergy + r.HKFVolume) ||
-      std::fetestexcept(FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID)) {
-    std::feclearexcept(FE_ALL_EXCEPT);
-    throw FloatingPointError("floating-point fault in HKFProperties" + StateText(state));
-  }
+  if (Faulted(r.HKFGibbsEnergy + r.HKFVolume)) RaiseFault("HKFProperties" + StateText(state));
   return r;
 }
 

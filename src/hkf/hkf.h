@@ -9,7 +9,7 @@
 // from the water state record (src/water/water.h) of the point.
 #pragma once
 
-#include "water/fp_check.h"
+#include "core/fp.h"
 #include "water/water.h"
 
 namespace tersolv::hkf {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "core/constants.h"
 #include "water/water.h"
 
 namespace tersolv::input {
@@ -75,8 +76,7 @@ CheckStatus CheckMolality(int k, double molality);
 const char* StatusText(std::int16_t status);
 
 // The values an accepted row shows in its T (C) and P (MPa) cells.
-inline constexpr double kZeroCelsius = 273.15;  // K
 inline double SheetTemperature(double T) { return T - kZeroCelsius; }
-inline double SheetPressure(double P) { return P * 0.1; }
+inline double SheetPressure(double P) { return P * kMPaPerBar; }
 
 }  // namespace tersolv::input

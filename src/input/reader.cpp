@@ -7,7 +7,8 @@
 #include <limits>
 #include <stdexcept>
 
-#include "input/row_blocks.h"
+#include "core/constants.h"
+#include "core/row_blocks.h"
 #include "layout/layout.h"
 #include "nacl/halite.h"
 
@@ -63,7 +64,7 @@ PressureCheck CheckPressure(water::WaterModel& water, double T, const PressureIn
   if (kind == Kind::MPa) {
     if (pressure.Value < 0 || pressure.Value > std::numeric_limits<double>::max() / 10) return kOutOfRange;
     if (pressure.Value == 0) kind = Kind::SaturationAtLeastOneBar;
-    P = 10.0 * pressure.Value;
+    P = kBarPerMPa * pressure.Value;
   }
   if (kind != Kind::MPa) {
     if (T > water::kCriticalTemperature) return kNoSaturation;

@@ -110,7 +110,7 @@ Basis ArcherBasis(double T, double p) {
 ArcherResults ArcherParameters(double T, double P) {
   if (T == 200 || T == 225) detail::Fault("division by zero (pole)", "ArcherParameters", T);
   if (!(T < 650)) detail::Fault("temperature at or above 650 K", "ArcherParameters", T);
-  detail::ClearFlags();
+  ClearFaultFlags();
   const Basis basis = ArcherBasis(T, P / 10);
   std::array<double, 4> f{};
   std::array<double, 4> g{};

@@ -10,7 +10,7 @@
 // T >= 650 K raises tersolv::FloatingPointError, never NaN.
 #pragma once
 
-#include "water/fp_check.h"
+#include "core/fp.h"
 
 namespace tersolv::nacl {
 

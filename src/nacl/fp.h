@@ -6,15 +6,9 @@
 #include <sstream>
 #include <string>
 
-#include "water/fp_check.h"
+#include "core/fp.h"
 
 namespace tersolv::nacl::detail {
-
-// Clearing the flags costs far more than testing them: clear only when set.
-inline void ClearFlags() {
-  constexpr int kMask = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
-  if (std::fetestexcept(kMask) != 0) std::feclearexcept(kMask);
-}
 
 [[noreturn]] inline void Fault(const std::string& what, const char* routine, double T) {
   std::feclearexcept(FE_ALL_EXCEPT);
@@ -27,9 +21,7 @@ inline void ClearFlags() {
 // Returns `value`, or raises FloatingPointError when it is not finite or a
 // fault flag is set.
 inline double Checked(double value, const char* routine, double T) {
-  if (!std::isfinite(value) || std::fetestexcept(FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID)) {
-    Fault("floating-point fault", routine, T);
-  }
+  if (Faulted(value)) Fault("floating-point fault", routine, T);
   return value;
 }
 

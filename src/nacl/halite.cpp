@@ -9,7 +9,7 @@ namespace tersolv::nacl {
 
 double HaliteGibbsEnergy(double T, double P, const HaliteConstants& data) {
   if (!(T > 0)) detail::Fault("temperature not positive", "HaliteGibbsEnergy", T);
-  detail::ClearFlags();
+  ClearFaultFlags();
   constexpr double Tr = 298.15;
   // Integrals of Cp dT and Cp/T dT from Tr to T.
   const double h1 = data.A * (T - Tr) + (data.B / 2) * (T * T - Tr * Tr) +

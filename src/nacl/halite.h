@@ -5,7 +5,7 @@
 // Units: T in K, P in bar, energies J/mol.
 #pragma once
 
-#include "water/fp_check.h"
+#include "core/fp.h"
 
 namespace tersolv::nacl {
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "core/constants.h"
 #include "nacl/fp.h"
 
 namespace tersolv::nacl {
@@ -28,7 +29,6 @@ constexpr double q(int i) { return kQ[static_cast<std::size_t>(i - 1)]; }
 constexpr double kB = 1.2;         // b of the Debye-Hueckel term, kg^0.5 mol^-0.5
 constexpr double kAlpha1 = 2;      // alpha of beta1
 constexpr double kAlpha2 = 2.5;    // alpha of the ionic-strength dependent third virial term
-constexpr double kGasConstant = 8.3143713575874;  // J/(mol K)
 
 void CheckMolality(double m, const char* routine, double T) {
   if (!(m >= 0) || !std::isfinite(m)) detail::Fault("negative or invalid molality", routine, T);
@@ -39,7 +39,7 @@ void CheckMolality(double m, const char* routine, double T) {
 PitzerResults PitzerParameters(double T, double P, double Beta1DP, double Beta1DPT) {
   if (T == 227 || T == 680) detail::Fault("division by zero (pole)", "PitzerParameters", T);
   if (!(T > 0)) detail::Fault("logarithm of a non-positive temperature", "PitzerParameters", T);
-  detail::ClearFlags();
+  ClearFaultFlags();
   const double lnT = std::log(T);
   const double a = T - 227;
   const double c = 680 - T;
@@ -91,14 +91,14 @@ double ArcherH(double x) {
 
 double LambdaHH(double T) {
   if (T == 228 || T == 760) detail::Fault("division by zero (pole)", "LambdaHH", T);
-  detail::ClearFlags();
+  ClearFaultFlags();
   return detail::Checked(10.7217529 / (T - 228) - 0.20347938 - 0.03924548 * T / (T - 760),
                          "LambdaHH", T);
 }
 
 double LambdaHN(double T) {
   if (T == 228 || T == 760) detail::Fault("division by zero (pole)", "LambdaHN", T);
-  detail::ClearFlags();
+  ClearFaultFlags();
   return detail::Checked(3.5978933 / (T - 228) - 0.02304063 * T / (T - 760), "LambdaHN", T);
 }
 
@@ -120,7 +120,7 @@ H2SInteraction H2SInteractionParameters(double T) {
 double DebyeHuckelAPhi(double Rho, double Epsilon, double T) {
   if (!(Rho >= 0)) detail::Fault("negative water density", "DebyeHuckelAPhi", T);
   if (!(Epsilon * T > 0)) detail::Fault("epsilon T not positive", "DebyeHuckelAPhi", T);
-  detail::ClearFlags();
+  ClearFaultFlags();
   return detail::Checked(1400608.2 * std::sqrt(Rho) / std::pow(Epsilon * T, 1.5),
                          "DebyeHuckelAPhi", T);
 }
@@ -131,7 +131,7 @@ NaClActivity EvaluateNaClActivity(double MN, double MH, double Rho, double T, do
   CheckMolality(MH, "EvaluateNaClActivity", T);
   NaClActivity a;
   a.APhi = DebyeHuckelAPhi(Rho, Epsilon, T);
-  detail::ClearFlags();
+  ClearFaultFlags();
   const double s = std::sqrt(MN);
   const double beta0 = params.HaliteDataSet ? params.Archer.ArcherBeta0 : params.Pitzer.PitzerBeta0;
   const double beta1 = params.HaliteDataSet ? params.Archer.ArcherBeta1 : params.Pitzer.PitzerBeta1;
@@ -151,7 +151,7 @@ NaClActivity EvaluateNaClActivity(double MN, double MH, double Rho, double T, do
 }
 
 double LnGammaH2S(double MH, double MN, const H2SInteraction& h2s) {
-  detail::ClearFlags();
+  ClearFaultFlags();
   const double value = 2 * h2s.LambdaHH * MH + 3 * h2s.MuHHH * MH * MH + 2 * h2s.LambdaHN * MN +
                        3 * h2s.MuHNN * MN * MN + 6 * h2s.MuHHN * MH * MN;
   return detail::Checked(value, "LnGammaH2S", 0);
@@ -162,7 +162,7 @@ double OsmoticCoefficient(double MN, double MH, const NaClActivity& activity,
   CheckMolality(MN, "OsmoticCoefficient", 0);
   CheckMolality(MH, "OsmoticCoefficient", 0);
   if (!(MH + MN > 0)) return 1;
-  detail::ClearFlags();
+  ClearFaultFlags();
   const double s = activity.SqrtI;
   const double fPhi = -activity.APhi * s / (1 + kB * s);
   double sum = 2 * fPhi * MN + h2s.LambdaHH * MH * MH + 2 * h2s.MuHHH * MH * MH * MH +
@@ -184,7 +184,7 @@ double ApparentMolarVolume(double MN, const NaClActivity& activity, double T, do
   if (!(Epsilon != 0 && Rho != 0)) {
     detail::Fault("division by zero (epsilon or density 0)", "ApparentMolarVolume", T);
   }
-  detail::ClearFlags();
+  ClearFaultFlags();
   const double s = activity.SqrtI;
   const double RT = kGasConstant * T;
   const double aV = 2 * activity.APhi * RT * (3 * EpsilonDP / Epsilon - RhoDP / Rho) * 10;

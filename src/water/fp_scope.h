@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "water/fp_check.h"
+#include "core/fp.h"
 
 namespace tersolv::water {
 
@@ -20,8 +20,8 @@ class FpScope {
  public:
   FpScope(const char* where, const char* name1, double value1, const char* name2, double value2)
       : where_(where), name1_(name1), name2_(name2), value1_(value1), value2_(value2) {
-    saved_ = std::fetestexcept(kMask);
-    if (saved_ != 0) std::feclearexcept(kMask);
+    saved_ = std::fetestexcept(kFaultFlags);
+    if (saved_ != 0) std::feclearexcept(kFaultFlags);
   }
   ~FpScope() {
     if (saved_ != 0) std::feraiseexcept(saved_);
@@ -31,23 +31,19 @@ class FpScope {
 
   // Raises FloatingPointError on a fault; returns `result` otherwise.
   double Check(double result) {
-    if (std::fetestexcept(kMask) != 0 || !std::isfinite(result)) {
-      std::feclearexcept(kMask);
-      Raise();
-    }
+    if (Faulted(result)) Raise();
     return result;
   }
 
   [[noreturn]] void Raise() const {
     std::ostringstream text;
     text.precision(17);
-    text << "floating-point fault in " << where_ << " at " << name1_ << " = " << value1_;
+    text << where_ << " at " << name1_ << " = " << value1_;
     if (name2_ != nullptr) text << ", " << name2_ << " = " << value2_;
-    throw FloatingPointError(text.str());
+    RaiseFault(text.str());
   }
 
  private:
-  static constexpr int kMask = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
   const char* where_;
   const char* name1_;
   const char* name2_;

@@ -30,7 +30,7 @@ constexpr double kAf1 = 36.66666, kAf2 = -1.504956e-10, kAf3 = 5.017997e-14;
 
 double WaterModel::WaterGibbsEnergy(double T, double P, double Rho) const {
   FpScope fp("WaterGibbsEnergy", "T", T, "P", P);
-  const double g = kMolarGasConstant * T * HelmholtzPhi(T, Rho) + P / Rho * 0.1 * kMolarMass + kEnthalpyOffset -
+  const double g = kGasConstant * T * HelmholtzPhi(T, Rho) + P / Rho * 0.1 * kWaterMolarMass + kEnthalpyOffset -
                    kEntropyOffset * T;
   return fp.Check(g);
 }
@@ -44,7 +44,7 @@ double WaterModel::IdealGasGibbsEnergy(double T) {
   const double g0 = WaterGibbsEnergy(T, p0, rho0);
   State.Pressure = savedPressure;
   State.Density = savedDensity;
-  return fp.Check(g0 - kMolarGasConstant * T * std::log(p0));
+  return fp.Check(g0 - kGasConstant * T * std::log(p0));
 }
 
 void WaterModel::WaterProperties(double T, double P, double Rho) {
@@ -124,7 +124,7 @@ void WaterModel::BornFunctions() {
 void WaterModel::SolventFunctionG() {
   const double rho = State.Density;
   const double P = State.Pressure;
-  const double t = State.Temperature - 273.15;
+  const double t = State.Temperature - kZeroCelsius;
   FpScope fp("SolventFunctionG", "T", State.Temperature, "P", P);
   State.SolventG = 0;
   State.SolventGDP = 0;

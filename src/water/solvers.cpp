@@ -310,7 +310,7 @@ double WaterModel::SaturationPressure(double T, double& RhoVapour, double& RhoLi
     if (RhoLiquid <= 0) return -2;
     if (RhoVapour >= RhoLiquid) return -6;
     const double dphi = PhiAt(tf, RhoVapour) - PhiAt(tf, RhoLiquid);
-    const double f = (0.1 / RhoLiquid - 0.1 / RhoVapour) / (kMolarGasConstant * T) * kMolarMass;
+    const double f = (0.1 / RhoLiquid - 0.1 / RhoVapour) / (kGasConstant * T) * kWaterMolarMass;
     const double next = fp.Check(dphi / f);
     if (std::fabs(next - p) <= 1e-12) break;
     if (pass >= kMaxSaturationPasses) {

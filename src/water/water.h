@@ -21,7 +21,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "water/fp_check.h"
+#include "core/constants.h"
+#include "core/fp.h"
 
 namespace tersolv::water {
 
@@ -29,9 +30,7 @@ namespace tersolv::water {
 inline constexpr double kCriticalTemperature = 647.096;  // K
 inline constexpr double kCriticalPressure = 220.64;      // bar
 inline constexpr double kCriticalDensity = 0.322;        // g/cm3
-inline constexpr double kSpecificGasConstant = 0.46151805;  // J/(g K)
-inline constexpr double kMolarMass = 18.015268;             // g/mol
-inline constexpr double kMolarGasConstant = 8.3143713575874;  // J/(mol K)
+// (The gas constant and the molar mass of water: core/constants.h.)
 
 // Phase selector of WaterDensity.
 inline constexpr std::int16_t kStablePhase = 0;

@@ -9,7 +9,7 @@
 #include "calc/point.h"
 #include "calc/reference_points.h"
 #include "fakes/sheets.h"
-#include "water/fp_check.h"
+#include "core/fp.h"
 
 namespace tersolv {
 namespace {

@@ -63,7 +63,7 @@ TEST(NaClWithWater, HaliteSolubilityOfTheComponentsPoints) {
     const double T = p.T + 273.15, P = p.NormalisedP * 10;
     const water::WaterState s = WaterAt(T, P).State;
     const double L = (HaliteGibbsEnergy(T, P) - hkf::HKFProperties(1, s).HKFGibbsEnergy -
-                      hkf::HKFProperties(-1, s).HKFGibbsEnergy) / (2 * calc::kGasConstant * T);
+                      hkf::HKFProperties(-1, s).HKFGibbsEnergy) / (2 * kGasConstant * T);
     const std::optional<double> m =
         calc::HaliteSolubility(L, s.Density, T, s.Dielectric, ArcherSetAt(T, P), {});
     if (p.Values[7] == reference::kNotFound) {
@@ -88,7 +88,7 @@ TEST(NaClWithWater, TernaryColumnsOfTheseModels) {
       const NaClParameters params = ArcherSetAt(T, P);
       const H2SInteraction h = H2SInteractionParameters(T);
       const NaClActivity a = EvaluateNaClActivity(mN, mH, s.Density, T, s.Dielectric, params, h);
-      const double vW = calc::kWaterMolarMass / s.Density;
+      const double vW = kWaterMolarMass / s.Density;
       const double vPhi = ApparentMolarVolume(mN, a, T, s.Dielectric, s.DielectricDP, s.Density, s.DensityDP,
                                               params, hkf::HKFProperties(1, s).HKFVolume,
                                               hkf::HKFProperties(-1, s).HKFVolume);

@@ -74,8 +74,8 @@ TEST(DielectricTable4, AllTenPointsWithIapws95Densities) {
   WaterModel water;
   for (const auto& pt : points) {
     SCOPED_TRACE(testing::Message() << pt.T << " K, " << pt.PMPa << " MPa");
-    const double rho = water.SolveDensity(pt.T, pt.PMPa * 10, pt.RhoMolar * kMolarMass / 1000);
-    EXPECT_NEAR(rho * 1000 / kMolarMass, pt.RhoMolar, 0.5e-7);
+    const double rho = water.SolveDensity(pt.T, pt.PMPa * 10, pt.RhoMolar * kWaterMolarMass / 1000);
+    EXPECT_NEAR(rho * 1000 / kWaterMolarMass, pt.RhoMolar, 0.5e-7);
     water.WaterProperties(pt.T, pt.PMPa * 10, rho);
     EXPECT_NEAR(water.State.Dielectric, pt.Eps, 0.5e-5);
   }
@@ -126,8 +126,8 @@ TEST(ComponentsReference, WaterDensityVolumeAndFugacity) {
     EXPECT_NEAR(P / 10, row.PMPa, Printed(row.PMPa, 10));
     const double rho = water.WaterDensity(T, P, kLiquidPhase);
     const double gIdeal = water.IdealGasGibbsEnergy(T);
-    const double fugacity = std::exp((water.WaterGibbsEnergy(T, P, rho) - gIdeal) / (kMolarGasConstant * T)) / 10;
-    for (const auto& [got, want] : {std::pair{rho, row.Rho}, {kMolarMass / rho, row.Volume}, {fugacity, row.Fugacity}})
+    const double fugacity = std::exp((water.WaterGibbsEnergy(T, P, rho) - gIdeal) / (kGasConstant * T)) / 10;
+    for (const auto& [got, want] : {std::pair{rho, row.Rho}, {kWaterMolarMass / rho, row.Volume}, {fugacity, row.Fugacity}})
       EXPECT_NEAR(got, want, std::max(1e-8 * std::fabs(want), Printed(want, 8)));
   }
 }

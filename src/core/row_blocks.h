@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace tersolv::input {
+namespace tersolv {
 
 // Threads to use for `count` items in blocks of `block`: `requested`, or one
 // per core for 0, and no more than there are blocks (at least 1).
@@ -88,4 +88,4 @@ void RunRowBlocks(std::size_t count, std::size_t block, unsigned threads, Comput
   if (going) acceptFinished(true);
 }
 
-}  // namespace tersolv::input
+}  // namespace tersolv
