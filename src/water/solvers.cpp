@@ -73,24 +73,32 @@ double NearCriticalSaturation(double T, double& RhoVapour, double& RhoLiquid) {
   return psat;
 }
 
-double SaturationPressureEstimate(double T) {
-  const double x = std::log(T / kCriticalTemperature);
-  if (T <= 473.15) {
-    return kCriticalPressure * std::exp(x * (7.43245426465246 + x * (-2.08622068001396 + 3.94615035165252 * x)));
-  }
-  return kCriticalPressure * std::exp(x * (7.56873360132069 + x * (-1.05431853204107 + 5.86536633786774 * x)));
-}
+// Start values of the saturation iteration: the auxiliary equations of
+// Wagner and Pruss (2002), eqs 2.5-2.7 (IAPWS R6-95, eqs 2.5-2.7), which
+// reproduce the saturation pressure and the coexisting densities of the
+// formulation to about 1e-4 relative, so that few passes remain.
+struct SaturationStart {
+  double P = 0;          // bar
+  double RhoVapour = 0;  // g/cm3
+  double RhoLiquid = 0;  // g/cm3
+};
 
-double SaturatedLiquidEstimate(double T) {
-  if (T < 348.15) return (0.00224706 - 4.16e-6 * T) * T + 0.696276;
-  if (T < 548.15) return 1.096 - std::exp(0.0051214 * T - 3.89073);
-  return 0.324719 + 0.072168 * std::pow(kCriticalTemperature - T, 0.390625);
-}
-
-double SaturatedVapourEstimate(double T) {
-  if (T <= 398.15) return std::exp((0.1485177 - 0.0001552113 * T) * T - 41.19774);
-  if (T < 598.15) return std::exp(0.0164164 * T - 12.4452) - 0.00146;
-  return 0.324987 - 0.08300356 * std::pow(kCriticalTemperature - T, 0.29292929);
+SaturationStart AuxiliarySaturation(double T) {
+  const double theta = 1.0 - T / kCriticalTemperature;
+  const double t3 = std::cbrt(theta);  // theta^(1/3)
+  const double t6 = std::sqrt(t3);     // theta^(1/6)
+  const double sq = std::sqrt(theta);
+  const double ln = (-7.85951783 * theta + 1.84408259 * theta * sq +
+                     theta * theta * theta * (-11.7866497 + 22.6807411 * sq - 15.9618719 * theta) +
+                     1.80122502 * std::pow(theta, 7.5)) *
+                    kCriticalTemperature / T;
+  const double liquid = 1.0 + 1.99274064 * t3 + 1.09965342 * t3 * t3 - 0.510839303 * theta * t3 * t3 -
+                        1.75493479 * std::pow(t3, 16) - 45.5170352 * std::pow(t3, 43) -
+                        6.74694450e5 * std::pow(t3, 110);
+  const double vapour = -2.03150240 * t3 - 2.68302940 * t3 * t3 - 5.38626492 * theta * t3 -
+                        17.2991605 * theta * theta * theta - 44.7586581 * std::pow(t6, 37) -
+                        63.9201063 * std::pow(t6, 71);
+  return {kCriticalPressure * std::exp(ln), kCriticalDensity * std::exp(vapour), kCriticalDensity * liquid};
 }
 
 // amp / (exp(hi) + exp(lo)) with lo = (center - L)/kLow and hi = (L - center)/kHigh,
@@ -299,9 +307,10 @@ double WaterModel::SaturationPressure(double T, double& RhoVapour, double& RhoLi
     }
   }
 
-  double p = SaturationPressureEstimate(T);
-  RhoLiquid = SaturatedLiquidEstimate(T);
-  RhoVapour = SaturatedVapourEstimate(T);
+  const SaturationStart start = AuxiliarySaturation(T);
+  double p = start.P;
+  RhoVapour = start.RhoVapour;
+  RhoLiquid = start.RhoLiquid;
   const TauFactors tf = MakeTauFactors(kCriticalTemperature / T);
   for (int pass = 1;; ++pass) {
     RhoVapour = fp.Check(Newton(tf, T, p, RhoVapour));
