@@ -2,6 +2,7 @@
 // programs that hold it, owners and permissions, files that are not regular,
 // and signals that end a run while it saves.
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -111,7 +112,8 @@ TEST(SavedFiles, ASecondRunOnAHeldWorkbookFailsAndLosesNothing) {
 TEST(SavedFiles, LocksOfLiveHoldersStopTheRunStaleOnesAreRemoved) {
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
-  const std::string user = ::getuid() == 0 ? "root" : std::to_string(::getuid());
+  const passwd* account = ::getpwuid(::geteuid());
+  const std::string user = account ? account->pw_name : std::to_string(::geteuid());
   const std::string me = "," + user + "," + host + ",07.12.2026 03:57,";
   const struct {
     std::string Line;
