@@ -177,6 +177,11 @@ void PressureAt(const TauFactors& tf, double T, double Rho, double& P, double& D
   DPDRho = kPressureFactor * T * CompressibilityFactor(r, delta);
 }
 
+PhaseTerms PhaseTermsAt(const TauFactors& tf, double delta) {
+  const ResidualDerivatives r = EvaluateResidual(tf, delta, NonAnalyticMode::kPressure);
+  return {delta * (1.0 + delta * r.PhiD), CompressibilityFactor(r, delta), r.Phi + delta * r.PhiD + std::log(delta)};
+}
+
 double WaterModel::HelmholtzPhi(double T, double Rho) const {
   if (T <= 0 || Rho <= 0) return 0;
   FpScope fp("HelmholtzPhi", "T", T, "Rho", Rho);

@@ -50,4 +50,16 @@ double PhiAt(const TauFactors& tf, double Rho);
 // same values as WaterModel::WaterPressure.
 void PressureAt(const TauFactors& tf, double T, double Rho, double& P, double& DPDRho);
 
+// The terms of one phase in the conditions of phase equilibrium at (tau of
+// tf, delta): the reduced pressure J = delta (1 + delta phi^r_delta) = P /
+// (rho_c R T), its derivative dJ/d delta, and the reduced Gibbs energy K =
+// phi^r + delta phi^r_delta + ln delta, without the part that depends on tau
+// alone (equal in both phases).
+struct PhaseTerms {
+  double J = 0;
+  double JD = 0;
+  double K = 0;
+};
+PhaseTerms PhaseTermsAt(const TauFactors& tf, double delta);
+
 }  // namespace tersolv::water

@@ -89,8 +89,9 @@ class WaterModel {
   // fit falls to 0 (k2, far above 1000 K) its limit width -> 0+ is taken.
   double SupercriticalDensityGuess(double T, double P) const;
   // Saturation pressure (bar) with the coexisting densities (vapour first);
-  // -1, -2 or -6 on failure. The pass iteration needs at most 5 passes; it is
-  // capped at 100 and raises FloatingPointError beyond. Results are memoised
+  // -1, -2 or -6 on failure. Newton's method on the phase-equilibrium
+  // conditions, from the auxiliary equations of Wagner and Pruss; it is capped
+  // at 100 steps and raises FloatingPointError beyond. Results are memoised
   // per temperature (see SetSaturationMemo).
   double SaturationPressure(double T, double& RhoVapour, double& RhoLiquid);
 
