@@ -1,8 +1,6 @@
 #include "shell/shell.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -22,12 +20,6 @@ namespace {
 constexpr std::array<unsigned char, 18> kCreditText = {0x74, 0x31, 0x17, 0x01, 0x1C, 0x03, 0x1A, 0x56, 0x52,
                                                        0x17, 0x09, 0x09, 0x04, 0x12, 0x16, 0x45, 0x10, 0x1E};
 static_assert(kCreditText.size() == 18);
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 std::string Describe(const std::exception& e) {
   const std::string what = e.what();
@@ -155,6 +147,7 @@ void Shell::Form_Unload() {
 void Shell::Form_Resize() { window_.SetSeparatorVisible(window_.Height() > MinSize); }
 
 void Shell::MainWindowProc(std::int16_t state) {
+  if (state != 0) WindowActive = state > 0;
   if (state != 0 && Subclassed && Events) Events->RaiseEvents(state);
 }
 
@@ -162,6 +155,7 @@ void Shell::MainWindowProc(std::int16_t state) {
 
 void Shell::Button_Click(int index) {
   if (Busy || Ended) return;
+  Busy = true;
   try {
     ClickHandler(index);
   } catch (const std::exception& e) {
@@ -169,6 +163,18 @@ void Shell::Button_Click(int index) {
   } catch (...) {
     ShowMessage(MessageIcon::Error, "Unexpected error");
   }
+  Busy = false;
+  if (!Ended) SettleEvents();
+}
+
+// After a command: what its writes may have queued is handed over and
+// forgotten, and the delivery of changes is on exactly while the window is
+// not the active one (as the activation handlers leave it).
+void Shell::SettleEvents() {
+  if (!Events) return;
+  Events->xlEvents(false);
+  Events->xlChanged = false;
+  if (!WindowActive) Events->xlEvents(true);
 }
 
 void Shell::ClickHandler(int index) {
@@ -187,10 +193,12 @@ void Shell::ClickHandler(int index) {
   }
 }
 
+// A new untitled workbook made from the template: the template itself is
+// never written, and the first save asks for a name in the working folder.
 void Shell::CreateDataFile() {
   if (!XlApp) return;
-  WorkbookName = kTemplateFileName;
-  XlApp->OpenWorkbook(ProgramFolder + kTemplateFileName, true);
+  XlApp->NewWorkbookFromTemplate(ProgramFolder + kTemplateFileName, WorkFolder);
+  NewBookName = XlApp->ActiveWorkbookName();
   DataSheet = XlApp->ActiveSheet();
   window_.SetButtonEnabled(0, false);
   ReadWorksheet();
@@ -198,20 +206,24 @@ void Shell::CreateDataFile() {
 
 void Shell::OpenDataFile() {
   if (!XlApp) return;
+  // The dialog offers the file read last when it lies in the working folder.
+  std::error_code ec;
+  std::string name = WorkbookName.empty() || !fs::is_regular_file(WorkFolder + WorkbookName, ec) ? "" : WorkbookName;
+  bool chosen = false;
   for (;;) {
-    ChooseFile("Choose data file", "Data files", "*.xlsx *.xls *.ods", WorkFolder, WorkbookName);
+    chosen = ChooseFile("Choose data file", "Data files", "*.xlsx *.xls *.ods", WorkFolder, name);
     ProcessEvents();
     if (!IsHomeFolder()) break;
-    WorkbookName.clear();
+    name.clear();
   }
-  if (WorkbookName.empty()) {
-    Collapse();
+  if (!chosen) {
+    ReturnToEarlierWorkbook();
     return;
   }
 
   // An open workbook is matched by its full path, so that the chosen file
   // is the one read even when another folder holds one of the same name.
-  const std::string path = WorkFolder + WorkbookName;
+  const std::string path = WorkFolder + name;
   try {
     const int count = XlApp->WorkbookCount();
     int match = 0;
@@ -230,17 +242,7 @@ void Shell::OpenDataFile() {
     return;
   }
 
-  std::shared_ptr<link::Worksheet> sheet;
-  try {
-    sheet = XlApp->ActiveSheet();
-  } catch (const link::LinkError&) {
-  }
-  if (!sheet) {
-    try {
-      sheet = XlApp->FirstWorksheet();
-    } catch (const link::LinkError&) {
-    }
-  }
+  std::shared_ptr<link::Worksheet> sheet = ActiveOrFirstWorksheet();
   if (!sheet) {
     ShowMessage(MessageIcon::Error, "Could not open the file");
     WorkbookName.clear();
@@ -253,6 +255,13 @@ void Shell::OpenDataFile() {
 
 void Shell::CalculateValues() {
   if (!Reader || !DataSheet) return;
+  if (DataSheetGone()) {
+    // The office reloaded or re-created the document since it was read:
+    // its points are read from the sheet the user now sees.
+    DataSheet = XlApp->ActiveSheet();
+    ReadWorksheet();
+    if (ErrorCode != 0) return;
+  }
   const std::string caption = Caption();
   try {
     calc::DriverOptions options;
@@ -269,6 +278,55 @@ void Shell::Collapse() {
   SheetName.clear();
   SetCaption("Tersolv");
   window_.SetHeight(MinSize);
+}
+
+// After a cancelled dialog: the workbook read last comes to the front and is
+// read again when it is still open (the one in the working folder where two
+// share its name); else the window collapses quietly.
+void Shell::ReturnToEarlierWorkbook() {
+  int match = 0;
+  const int count = WorkbookName.empty() ? 0 : XlApp->WorkbookCount();
+  for (int i = 1; i <= count; ++i) {
+    if (XlApp->WorkbookName(i) != WorkbookName) continue;
+    if (match == 0 || SamePath(XlApp->WorkbookFullName(i), WorkFolder + WorkbookName)) match = i;
+  }
+  std::shared_ptr<link::Worksheet> sheet;
+  if (match != 0) {
+    XlApp->ActivateWorkbook(match);
+    sheet = ActiveOrFirstWorksheet();
+  }
+  if (!sheet) {
+    WorkbookName.clear();
+    Collapse();
+    return;
+  }
+  DataSheet = std::move(sheet);
+  ReadWorksheet();
+}
+
+// The active sheet, or the first worksheet where the active sheet is none;
+// nullptr when the active workbook has no worksheet.
+std::shared_ptr<link::Worksheet> Shell::ActiveOrFirstWorksheet() {
+  try {
+    return XlApp->ActiveSheet();
+  } catch (const link::LinkError&) {
+  }
+  try {
+    return XlApp->FirstWorksheet();
+  } catch (const link::LinkError&) {
+  }
+  return nullptr;
+}
+
+// True when the data sheet no longer answers: its workbook was closed, or
+// reloaded or re-created by the office (a document in another object).
+bool Shell::DataSheetGone() {
+  try {
+    DataSheet->CellText(1, 1);
+    return false;
+  } catch (const link::LinkError& e) {
+    return e.Number() != link::kApplicationGone;
+  }
 }
 
 bool Shell::ChooseFile(const std::string& title, const std::string& filterName, const std::string& pattern,
@@ -351,7 +409,7 @@ void Shell::Events_Activated() {
     } catch (const std::exception& e) {
       ShowMessage(MessageIcon::None, Describe(e));
     }
-    const bool dataChanged = Events && Events->xlChanged;
+    const bool dataChanged = (Events && Events->xlChanged) || DataSheetGone();
 
     if (bookChanged || sheetChanged || dataChanged) {
       try {
@@ -371,13 +429,15 @@ void Shell::Events_Activated() {
   Busy = false;
 }
 
+// Button 0 comes back once the workbook it made was saved (it has a file
+// now) or closed.
 void Shell::TemplateWatch() {
   if (!XlApp || !TemplateExists || window_.ButtonEnabled(0)) return;
   try {
-    const std::string name = Lower(kTemplateFileName);
     for (int i = XlApp->WorkbookCount(); i >= 1; --i) {
-      if (Lower(XlApp->WorkbookName(i)) == name) return;
+      if (XlApp->WorkbookName(i) == NewBookName && XlApp->WorkbookFullName(i).empty()) return;
     }
+    NewBookName.clear();
     window_.SetButtonEnabled(0, true);
   } catch (...) {
   }

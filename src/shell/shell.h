@@ -57,7 +57,10 @@ class Shell : public link::Frontend {
 
   // --- Commands ---
   // 0 "Create &new data file", 1 "&Open existing data file",
-  // 2 "&Calculate values". Errors are shown, never passed on.
+  // 2 "&Calculate values". Errors are shown, never passed on. A command is
+  // one read at most: while it runs (Busy), returns to the window do not read
+  // again, and when it ends the change flag is clear, whatever its own writes
+  // and windows (dialog, messages, the office's window) caused.
   void Button_Click(int index);
   // The open-file dialog: true when the user chose a file, which replaces
   // `folder` (ending in "/") and `fileName`; false leaves both unchanged.
@@ -93,6 +96,10 @@ class Shell : public link::Frontend {
   std::unique_ptr<input::WorksheetReader> Reader;
   std::string WorkbookName;
   std::string SheetName;
+  // The untitled workbook that "Create new data file" made, while it is open
+  // and unsaved ("" otherwise); button 0 stays disabled meanwhile.
+  std::string NewBookName;
+  bool WindowActive = false;  // the window's last reported activation
   bool ExtendedRange = false;
   std::int16_t ErrorCode = 0;
   int MaxSize = 0;
@@ -111,6 +118,10 @@ class Shell : public link::Frontend {
   void OpenDataFile();
   void CalculateValues();
   void Collapse();
+  void ReturnToEarlierWorkbook();
+  std::shared_ptr<link::Worksheet> ActiveOrFirstWorksheet();
+  bool DataSheetGone();
+  void SettleEvents();
   void ReadWorksheet();
   void TemplateWatch();
   void AbortStart();

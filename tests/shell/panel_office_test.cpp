@@ -37,25 +37,21 @@ TEST(PanelOfficeTest, CreateTypeActivateCalculate) {
   ASSERT_FALSE(shell.Ended) << shell.StartError;
   TestOffice::CloseAllDocuments(*calc);
 
-  shell.Button_Click(0);  // "Create new data file": the template opens read-only and is read
+  const std::string templateBytes = link::uno::testing::FileBytes(dirs.Program + "Tersolv.xlsx");
+  shell.Button_Click(0);  // "Create new data file": an untitled workbook made from the template, read at once
   ASSERT_EQ(shell.ErrorCode, 0) << prompter.Last();
+  ASSERT_EQ(calc->WorkbookCount(), 1);
+  EXPECT_TRUE(calc->WorkbookFullName(1).empty() && shell.WorkbookName == calc->WorkbookName(1));
 
-  // The user keeps a copy as a data file, closes the template and opens the copy.
-  const std::string data = dirs.Data + "run1.xlsx";
-  std::filesystem::copy_file(dirs.Program + "Tersolv.xlsx", data);
-  calc->CloseActiveWorkbook();
-  prompter.answers.push_back(data);
-  shell.Button_Click(1);
-  ASSERT_EQ(shell.ErrorCode, 0) << prompter.Last();
-
-  // Three points: plain, above the H2S solubility, above both saturations.
+  // Three points typed into it: plain, above the H2S solubility, above both saturations.
+  const std::string data;  // the untitled workbook
   shell.MainWindowProc(-1);
   TestOffice::SetActiveSheet(*calc, data, "Ternary system");
   const char* cells[12] = {"25", "0.1", "0", "0", "25", "0.1", "0.5", "1", "25", "0.1", "0.5", "7"};
   for (int i = 0; i < 12; ++i) TestOffice::UserEdit(*calc, data, "Ternary system", i / 4 + 4, i % 4 + 1, cells[i]);
   shell.MainWindowProc(1);
   ASSERT_EQ(shell.Reader->Points.PointCount, 3);
-  EXPECT_TRUE(window.enabled[0]);  // the template is no longer open
+  EXPECT_FALSE(window.enabled[0]);  // the workbook it made is open unsaved
 
   prompter.messages.clear();
   shell.Button_Click(2);
@@ -69,6 +65,27 @@ TEST(PanelOfficeTest, CreateTypeActivateCalculate) {
   EXPECT_EQ(TestOffice::FontColor(*calc, data, "Ternary system", 4, 5), 0x000000);
   EXPECT_EQ(TestOffice::FontColor(*calc, data, "Ternary system", 5, 8), 0x0000FF);   // H2S above solubility
   EXPECT_EQ(TestOffice::FontColor(*calc, data, "Ternary system", 6, 12), 0xFF00FF);  // and NaCl above halite
+
+  EXPECT_EQ(link::uno::testing::FileBytes(dirs.Program + "Tersolv.xlsx"), templateBytes);
+
+  // Kept as a file and opened by the dialog; the office then reloads it into its window (another
+  // document): the return reads it again, and the results go into what the user sees.
+  const std::string file = dirs.Data + "run1.xlsx";
+  calc->SaveActiveWorkbookCopy(file);
+  prompter.answers.push_back(file);
+  shell.Button_Click(1);
+  ASSERT_EQ(shell.WorkbookName, "run1.xlsx");
+  shell.MainWindowProc(-1);
+  TestOffice::Reload(*calc, file);
+  TestOffice::UserEdit(*calc, file, "Ternary system", 6, 1, "");  // the last point removed
+  window.captions.clear();
+  shell.MainWindowProc(1);
+  EXPECT_TRUE(window.Read() && shell.Reader->Points.PointCount == 2);
+  TestOffice::Reload(*calc, file);
+  prompter.messages.clear();
+  shell.Button_Click(2);
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.Last();
+  EXPECT_EQ(TestOffice::FontColor(*calc, file, "Ternary system", 5, 8), 0x0000FF);
 
   TestOffice::CloseAllDocuments(*calc);  // the user closes every workbook
   shell.MainWindowProc(-1);

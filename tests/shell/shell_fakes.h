@@ -39,8 +39,9 @@ struct FakeWindow : Window {
   void MakeTopmost() override { topmost = true; }
   void Show() override { shown = true; }
   void Close() override { closed = true; }
-  // Whether the reader ran since `captions` was cleared.
-  bool Read() const { return std::count(captions.begin(), captions.end(), "Reading data...") > 0; }
+  // How often (whether) the reader ran since `captions` was cleared.
+  long Reads() const { return std::count(captions.begin(), captions.end(), "Reading data..."); }
+  bool Read() const { return Reads() > 0; }
 };
 
 struct ScriptedPrompter : Prompter {
@@ -49,6 +50,7 @@ struct ScriptedPrompter : Prompter {
   std::deque<std::optional<std::string>> answers;  // of the file dialog: a path, or nothing (cancel)
   int processed = 0;
   std::function<void()> onMessage;  // runs while the message box is up
+  std::function<void()> onProcess;  // runs in every pass of pending events
 
   void ShowMessage(link::MessageIcon icon, const std::string& text) override {
     messages.emplace_back(icon, text);
@@ -61,7 +63,10 @@ struct ScriptedPrompter : Prompter {
     answers.pop_front();
     return answer;
   }
-  void ProcessEvents() override { ++processed; }
+  void ProcessEvents() override {
+    ++processed;
+    if (onProcess) onProcess();
+  }
   bool Shown(const std::string& text) const {
     return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.second == text; });
   }

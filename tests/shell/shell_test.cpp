@@ -30,6 +30,8 @@ class ShellTest : public ::testing::Test {
       a->AddFile(dirs.Program + "Tersolv.xlsx", [](auto& m) { AddTernarySheet(m, {{25, 0.1, 0, 0}}); });
       a->AddFile(dirs.Data + "run1.xlsx", [](auto& m) { AddTernarySheet(m, {{25, 1, 0.1, 0.5}, {100, 10, 0.2, 1}}); });
       a->AddFile(dirs.Other + "run1.xlsx", [](auto& m) { AddTernarySheet(m, {{50, 2, 0, 0}}); });
+      a->AddFile(dirs.Data + "run2.xlsx",
+                 [](auto& m) { AddTernarySheet(m, {{30, 1, 0, 0}, {40, 1, 0, 0}, {50, 1, 0, 0}}); });
       app = a.get();
       return a;
     });
@@ -112,7 +114,7 @@ TEST_F(ShellTest, OpenAndCalculate) {
   prompter.answers.push_back(dirs.Program + "Tersolv.xlsx");  // warned, asked again from the home folder
   Open(std::nullopt);
   EXPECT_EQ(prompter.requests.back().InitialFolder + "/" + prompter.requests.back().FileName, dirs.Home);
-  EXPECT_TRUE(Collapsed());
+  EXPECT_EQ(window.caption, "Tersolv: Ternary system");  // the cancel brought run1.xlsx back
 
   app->AddFile(dirs.Data + "chart.xlsx", [](MemoryApplication& m) { m.AddSheet("Chart", false); });
   for (const char* name : {"chart.xlsx", "unknown.xlsx"}) {
@@ -144,12 +146,78 @@ TEST_F(ShellTest, OpenAndCalculate) {
   EXPECT_TRUE(!shell->Ended && window.caption == "Tersolv: Ternary system");
 }
 
+// A command reads once what the user chose, whatever the window does meanwhile: it
+// loses and regains the focus after the dialog and around every message box.
+TEST_F(ShellTest, ACommandIsOneReadOfWhatTheUserChose) {
+  struct Row {
+    const char* what;
+    std::function<void()> before;  // what the user did earlier
+    std::optional<std::string> answer;  // of the file dialog (nothing: cancel)
+    std::string book;  // read at the end ("": none, the window collapsed)
+    long reads;
+  };
+  const std::string run1 = dirs.Data + "run1.xlsx", run2 = dirs.Data + "run2.xlsx";
+  const Row rows[] = {
+      {"first file", {}, run2, "run2.xlsx", 1},
+      {"another file after one was read", [&] { Open(run1); }, run2, "run2.xlsx", 1},
+      {"cancel: the earlier file", [&] { Open(run1); }, std::nullopt, "run1.xlsx", 1},
+      {"cancel after Create", [&] { shell->Button_Click(0); }, std::nullopt, "Untitled 1", 1},
+      {"cancel, the earlier file closed", [&] { Open(run1); app->CloseWorkbook(1); }, std::nullopt, "", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Start();
+    if (row.before) row.before();
+    const auto leaveAndReturn = [&] {
+      shell->MainWindowProc(-1);
+      shell->MainWindowProc(1);
+    };
+    prompter.onProcess = prompter.onMessage = leaveAndReturn;
+    window.captions.clear();
+    prompter.messages.clear();
+    Open(row.answer);
+    EXPECT_EQ(window.Reads(), row.reads);
+    EXPECT_EQ(shell->WorkbookName, row.book);
+    if (row.book.empty()) {
+      EXPECT_TRUE(Collapsed() && prompter.messages.empty());
+    } else {
+      EXPECT_EQ(app->ActiveWorkbookName(), row.book);
+      EXPECT_EQ(prompter.messages.size(), row.answer && row.answer != run1 ? 1u : 0u) << prompter.Last();
+    }
+    EXPECT_FALSE(shell->Events->xlChanged || shell->Busy);
+    prompter.onProcess = prompter.onMessage = {};
+    shell->Unload();
+  }
+}
+
 // Create from the template, then returns: what changed is read, clicks wait, closing all ends.
 TEST_F(ShellTest, CreateAndReturnsToThePanel) {
   Start();
   shell->Button_Click(0);
-  EXPECT_EQ(app->WorkbookFullName(1), dirs.Program + "Tersolv.xlsx");
+  EXPECT_EQ(app->WorkbookName(1) + "|" + app->WorkbookFullName(1), "Untitled 1|");  // untitled, unsaved
   EXPECT_TRUE(!window.enabled[0] && prompter.Shown("Number of points:  1"));
+  LeaveAndReturn();
+  EXPECT_FALSE(window.Read() || window.enabled[0]);
+  // Saved under a name: read again, and a new data file can be made again.
+  LeaveAndReturn([&] { app->SaveWorkbookAs(1, dirs.Data + "new.xlsx"); });
+  EXPECT_TRUE(window.Read() && shell->WorkbookName == "new.xlsx" && window.enabled[0]);
+  // The office reloads it (same name, same sheet, another document): read again on the
+  // return, and "Calculate values" without a return reads it first.
+  const auto reload = [&] {
+    app->CloseWorkbook(1);
+    app->AddFile(dirs.Data + "new.xlsx", [](auto& m) { AddTernarySheet(m, {{25, 1, 0, 0}, {30, 1, 0, 0}}); });
+    app->OpenWorkbook(dirs.Data + "new.xlsx", false);
+  };
+  LeaveAndReturn(reload);
+  EXPECT_TRUE(window.Read() && shell->Reader->Points.PointCount == 2);
+  reload();
+  window.captions.clear();
+  prompter.messages.clear();
+  shell->Button_Click(2);
+  EXPECT_TRUE(window.Reads() == 1 && prompter.messages.empty()) << prompter.Last();
+  EXPECT_TRUE(std::holds_alternative<double>(app->Sheet("Ternary system")->Value(5, 12)));
+  app->CloseWorkbook(1);
+  shell->Button_Click(0);
   Open(dirs.Data + "run1.xlsx");
   LeaveAndReturn();
   EXPECT_FALSE(window.Read() || app->EventsEnabled());

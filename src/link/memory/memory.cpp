@@ -280,6 +280,14 @@ void MemoryApplication::OpenWorkbook(const std::string& path, bool /*readOnly*/)
   file->second(*this);
 }
 
+void MemoryApplication::NewWorkbookFromTemplate(const std::string& templatePath, const std::string& /*saveFolder*/) {
+  State();
+  auto file = files_.find(templatePath);
+  if (file == files_.end()) throw LinkError(kFileError, "Cannot open \"" + templatePath + "\": no such file");
+  AddWorkbook("Untitled " + std::to_string(++untitled_));
+  file->second(*this);
+}
+
 void MemoryApplication::SetEventsEnabled(bool enabled) { State().EventsEnabled = enabled; }
 bool MemoryApplication::EventsEnabled() const { return State().EventsEnabled; }
 
@@ -335,6 +343,13 @@ void MemoryApplication::CloseWorkbook(int index) {
   for (auto& sheet : s.Workbooks[i]->Sheets) sheet->MarkClosed();
   s.Workbooks.erase(s.Workbooks.begin() + static_cast<std::ptrdiff_t>(i));
   if (s.Active >= s.Workbooks.size()) s.Active = s.Workbooks.empty() ? 0 : s.Workbooks.size() - 1;
+}
+
+void MemoryApplication::SaveWorkbookAs(int index, const std::string& fullPath) {
+  WorkbookName(index);
+  MemoryWorkbook& book = *State().Workbooks[static_cast<std::size_t>(index - 1)];
+  book.FullName = fullPath;
+  book.Name = fullPath.substr(fullPath.find_last_of('/') + 1);
 }
 
 void MemoryApplication::SimulateGone() { state_.reset(); }

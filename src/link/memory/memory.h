@@ -132,6 +132,9 @@ class MemoryApplication : public Application {
   std::string WorkbookFullName(int index) override;
   void ActivateWorkbook(int index) override;
   void OpenWorkbook(const std::string& path, bool readOnly) override;
+  // An untitled workbook ("Untitled 1", "Untitled 2", ...) with the sheets of
+  // the file registered for `templatePath` (see AddFile).
+  void NewWorkbookFromTemplate(const std::string& templatePath, const std::string& saveFolder) override;
   void SetEventsEnabled(bool enabled) override;
   bool EventsEnabled() const override;
   void Quit() override;
@@ -153,6 +156,8 @@ class MemoryApplication : public Application {
 
   // --- Simulating ---
   void CloseWorkbook(int index);  // 1-based; its sheets fail from then on
+  // The user saves workbook `index` (1-based) under `fullPath`.
+  void SaveWorkbookAs(int index, const std::string& fullPath);
   void SimulateGone();            // every later call fails with kApplicationGone
   bool Visible() const;
   char DecimalSeparator() const;
@@ -162,6 +167,7 @@ class MemoryApplication : public Application {
   MemoryWorkbook& ActiveBook() const;  // raises kNoWorkbook
   std::shared_ptr<AppState> state_;
   std::map<std::string, std::function<void(MemoryApplication&)>> files_;
+  int untitled_ = 0;  // untitled workbooks made so far
 };
 
 // Reads `typed` as a user's number in the notation with `decimalSeparator`;

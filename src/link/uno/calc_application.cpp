@@ -389,6 +389,32 @@ Reference<sheet::XSpreadsheetView> View(const Model& model) {
   return view;
 }
 
+beans::PropertyValue Arg(const char* name, const css::uno::Any& value) {
+  beans::PropertyValue arg;
+  arg.Name = OUString::createFromAscii(name);
+  arg.Value = value;
+  return arg;
+}
+
+// Loads the file `full` into a new frame: hidden when the office shows no
+// windows, never running its macros nor updating its links, with `more`
+// arguments; the document, or nothing when the office could not load it.
+Reference<lang::XComponent> Load(CalcSession& s, const char* what, const std::string& full,
+                                 const std::vector<beans::PropertyValue>& more) {
+  std::vector<beans::PropertyValue> args = {Arg("Hidden", css::uno::Any(s.Options().Headless || !s.Visible)),
+                                            Arg("MacroExecutionMode", css::uno::Any(sal_Int16(0))),
+                                            Arg("UpdateDocMode", css::uno::Any(sal_Int16(0)))};
+  args.insert(args.end(), more.begin(), more.end());
+  const css::uno::Sequence<beans::PropertyValue> sequence(args.data(), static_cast<sal_Int32>(args.size()));
+  return s.Call(
+      what,
+      [&] {
+        return Reference<frame::XComponentLoader>(s.Desktop(), css::uno::UNO_QUERY_THROW)
+            ->loadComponentFromURL(PathToUrl(full), "_blank", 0, sequence);
+      },
+      s.Options().LoadTimeout);
+}
+
 void CloseDocument(const Reference<css::uno::XInterface>& document) {
   Reference<util::XCloseable> closeable(document, css::uno::UNO_QUERY);
   if (closeable.is()) {
@@ -489,23 +515,8 @@ void CalcApplication::OpenWorkbook(const std::string& path, bool readOnly) {
   });
   if (reused) return;
 
-  css::uno::Sequence<beans::PropertyValue> args(4);
-  beans::PropertyValue* a = args.getArray();
-  a[0].Name = "Hidden";
-  a[0].Value <<= (s.Options().Headless || !s.Visible);
-  a[1].Name = "ReadOnly";
-  a[1].Value <<= readOnly;
-  a[2].Name = "MacroExecutionMode";  // never run the file's macros
-  a[2].Value <<= static_cast<sal_Int16>(0);
-  a[3].Name = "UpdateDocMode";  // do not update external links on load
-  a[3].Value <<= static_cast<sal_Int16>(0);
-  Reference<lang::XComponent> document = s.Call(
-      "OpenWorkbook",
-      [&] {
-        return Reference<frame::XComponentLoader>(s.Desktop(), css::uno::UNO_QUERY_THROW)
-            ->loadComponentFromURL(PathToUrl(full), "_blank", 0, args);
-      },
-      s.Options().LoadTimeout);
+  Reference<lang::XComponent> document =
+      Load(s, "OpenWorkbook", full, {Arg("ReadOnly", css::uno::Any(readOnly))});
   // A file locked by another office loads read-only (or not at all).
   const auto lockedError = [&](const std::string& owner) {
     const std::string lock = (fs::path(full).parent_path() / (".~lock." + fs::path(full).filename().string() + "#"));
@@ -531,6 +542,26 @@ void CalcApplication::OpenWorkbook(const std::string& path, bool readOnly) {
         CloseDocument(document);
         throw lockedError(owner);
       }
+    }
+    Activate(s, model);
+  });
+}
+
+void CalcApplication::NewWorkbookFromTemplate(const std::string& templatePath, const std::string& saveFolder) {
+  CalcSession& s = *session_;
+  std::error_code error;
+  if (templatePath.empty() || !fs::is_regular_file(templatePath, error))
+    throw LinkError(kFileError, "File not found: \"" + templatePath + "\"");
+  const std::string full = fs::canonical(templatePath, error).string();
+  std::vector<beans::PropertyValue> more = {Arg("AsTemplate", css::uno::Any(true))};
+  if (!saveFolder.empty())
+    more.push_back(Arg("SuggestedSaveAsDir", css::uno::Any(PathToUrl(saveFolder))));
+  Reference<lang::XComponent> document = Load(s, "NewWorkbookFromTemplate", full, more);
+  s.Call("NewWorkbookFromTemplate", [&] {
+    Model model(document, css::uno::UNO_QUERY);
+    if (!document.is() || !model.is() || !Reference<sheet::XSpreadsheetDocument>(document, css::uno::UNO_QUERY).is()) {
+      if (document.is()) CloseDocument(document);
+      throw LinkError(kFileError, "LibreOffice Calc could not make a workbook from \"" + full + "\"");
     }
     Activate(s, model);
   });

@@ -108,6 +108,9 @@ class CalcApplication : public Application {
   // A read-write open of a file that another office has locked fails with
   // kFileError naming the lock; a missing or unreadable file with kFileError.
   void OpenWorkbook(const std::string& path, bool readOnly) override;
+  // Loads the template "as template" (an untitled copy); the office's Save As
+  // dialog starts in `saveFolder`.
+  void NewWorkbookFromTemplate(const std::string& templatePath, const std::string& saveFolder) override;
   // Fails with kApplicationGone once the office is gone (the switch itself
   // is still set, and pending events are delivered).
   void SetEventsEnabled(bool enabled) override;

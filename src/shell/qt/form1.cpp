@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFont>
 #include <QMessageBox>
@@ -149,6 +150,8 @@ std::optional<std::string> QtPrompter::ChooseFile(const FileRequest& request) {
   return chosen.toStdString();
 }
 
-void QtPrompter::ProcessEvents() { QCoreApplication::processEvents(); }
+// Clicks and keys wait for the event loop: a button pressed while a command
+// runs is handled after it, not dropped by the shell's re-entry guard.
+void QtPrompter::ProcessEvents() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 
 }  // namespace tersolv::shell

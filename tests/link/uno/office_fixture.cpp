@@ -89,8 +89,8 @@ std::vector<Any> Components(CalcApplication& app) {
 
 Reference<css::frame::XModel> Document(CalcApplication& app, const std::string& path) {
   for (const Any& c : Components(app)) {
-    if (Reference<css::frame::XModel> model(c, css::uno::UNO_QUERY); model.is() && model->getURL() == Url(path))
-      return model;
+    Reference<css::frame::XModel> model(c, css::uno::UNO_QUERY);
+    if (model.is() && (path.empty() ? model->getURL().isEmpty() : model->getURL() == Url(path))) return model;
   }
   throw std::runtime_error("no open document " + path);
 }
@@ -262,6 +262,12 @@ void TestOffice::UserEdit(CalcApplication& app, const std::string& path, const s
   for (int c = column; c > 0; c = (c - 1) / 26) cell.insert(cell.begin(), static_cast<char>('A' + (c - 1) % 26));
   helper->executeDispatch(frame, ".uno:GoToCell", "", 0, Props({{"ToPoint", Any(U(cell))}}));
   helper->executeDispatch(frame, ".uno:EnterString", "", 0, Props({{"StringName", Any(U(text))}}));
+}
+
+void TestOffice::Reload(CalcApplication& app, const std::string& path) {
+  Reference<css::frame::XComponentLoader> frame(Document(app, path)->getCurrentController()->getFrame(),
+                                                UNO_QUERY_THROW);
+  frame->loadComponentFromURL(Url(path), "_self", 0, Props({{"Hidden", Any(true)}}));
 }
 
 }  // namespace tersolv::link::uno::testing

@@ -44,7 +44,7 @@ class TestOffice {
   // Writes or converts a workbook file; the format follows the extension (.ods, .xlsx, .xls).
   static void WriteWorkbook(CalcApplication& app, const std::string& path, const std::vector<Sheet>& sheets);
   static void ConvertWorkbook(CalcApplication& app, const std::string& from, const std::string& to);
-  // In the open document of `path`:
+  // In the open document of `path` ("": the untitled one):
   static void SetActiveSheet(CalcApplication& app, const std::string& path, const std::string& sheet);
   // The contents of cells (firstRow..lastRow, 1..lastColumn) as the office holds them, row by row: a
   // number, a text, or nothing (an empty text too).
@@ -58,6 +58,9 @@ class TestOffice {
   static void Protect(CalcApplication& app, const std::string& path, const std::string& sheet, bool on);
   // 0xRRGGBB, 0 for the automatic colour.
   static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
+  // Loads the file of `path` again into the window that shows it (a new document object), as the office's
+  // File > Reload does.
+  static void Reload(CalcApplication& app, const std::string& path);
   // Types `text` into the cell and presses Enter, as a user does.
   static void UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column,
                        const std::string& text);
