@@ -18,9 +18,12 @@ using tersolv::link::book::NewValue;
 
 NewValue T(const char* text) { return std::string(text); }
 
+// Three lines of 11-point text, with room: each header wrapped in its column.
+constexpr double kHeaderRowHeight = 48;
+
 // A data sheet of the layout: row 1 its title, row 2 its keyword (the rest
 // of the input columns empty) and a note over the results, row 3 the
-// headers of its columns.
+// headers of its columns, wrapped so that each can be read in its column.
 NewSheet DataSheet(const tersolv::layout::SheetLayout& layout) {
   NewSheet s;
   s.Name = layout.Name;
@@ -36,6 +39,8 @@ NewSheet DataSheet(const tersolv::layout::SheetLayout& layout) {
     }
   }
   s.BoldRows = {1, tersolv::layout::kHeaderRow};
+  s.WrapRows = {tersolv::layout::kHeaderRow};
+  s.RowHeights = {{tersolv::layout::kHeaderRow, kHeaderRowHeight}};
   s.Merges = {"A1:" + tersolv::link::book::ColumnLetters(layout.LastColumn()) + "1"};
   return s;
 }

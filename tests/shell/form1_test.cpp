@@ -3,6 +3,7 @@
 #include "shell/qt/form1.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@ TEST(Form1Test, WindowAndActivationHook) {
   QApplication application(argc, argv);
 
   testing::ScratchFolders dirs;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dirs.Home + ".config"));  // the panel's place is kept there
   Form1 form;
   testing::ScriptedPrompter prompter;
   link::memory::MemoryApplication* app = nullptr;
@@ -32,6 +34,8 @@ TEST(Form1Test, WindowAndActivationHook) {
   shell.Form_Load();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
   EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+  const QRect area = form.screen()->availableGeometry();
+  EXPECT_EQ(form.frameGeometry().topRight(), area.topRight());  // first start: top right
   // Collapsed: the third button is out of sight and out of reach.
   EXPECT_TRUE(form.Height() == kCollapsedHeight && !form.SeparatorVisible() && form.Button(2)->isHidden());
 
@@ -54,9 +58,18 @@ TEST(Form1Test, WindowAndActivationHook) {
   EXPECT_FALSE(app->EventsEnabled());
   EXPECT_DOUBLE_EQ(shell.Reader->Points.PointMH2S[1], 0.3);
 
+  const QPoint left = area.topLeft() + QPoint(40, 30);  // where the user leaves it
+  form.move(left);
   form.close();  // unloads: settings written
   EXPECT_EQ(testing::ScratchFolders::Read(dirs.Program + "Tersolv.ini"), "WorkDir=" + dirs.Data + "\n");
   form.SetShell(nullptr);
+  Form1 again;  // the next start
+  again.Show();
+  EXPECT_EQ(again.pos(), left);
+  Form1::PlaceSettings().setValue("window/position", QPoint(-5000, -5000));  // on no screen now
+  Form1 lost;
+  lost.Show();
+  EXPECT_EQ(lost.frameGeometry().topRight(), area.topRight());
 }
 
 }  // namespace

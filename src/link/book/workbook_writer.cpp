@@ -29,21 +29,29 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-// Styles: 0 plain, 1 bold; then one per (bold, number format) pair in use.
+// A cell style: bold font, wrapped text (top-aligned), number format id.
+struct CellStyle {
+  bool Bold = false, Wrap = false;
+  int Format = 0;
+  bool operator==(const CellStyle&) const = default;
+};
+
+// Styles: 0 plain, 1 bold; then one per combination in use.
 struct StyleTable {
-  std::vector<std::pair<bool, int>> Xfs{{false, 0}, {true, 0}};
-  int Index(bool bold, int format) {
+  std::vector<CellStyle> Xfs{{false, false, 0}, {true, false, 0}};
+  int Index(const CellStyle& style) {
     for (std::size_t i = 0; i < Xfs.size(); ++i)
-      if (Xfs[i] == std::make_pair(bold, format)) return static_cast<int>(i);
-    Xfs.emplace_back(bold, format);
+      if (Xfs[i] == style) return static_cast<int>(i);
+    Xfs.push_back(style);
     return static_cast<int>(Xfs.size()) - 1;
   }
   std::string Xml() const {
     std::string xfs;
-    for (const auto& [bold, format] : Xfs)
+    for (const auto& [bold, wrap, format] : Xfs)
       xfs += "<xf numFmtId=\"" + std::to_string(format) + "\" fontId=\"" + (bold ? "1" : "0") +
              "\" fillId=\"0\" borderId=\"0\" xfId=\"0\"" + (bold ? " applyFont=\"1\"" : "") +
-             (format ? " applyNumberFormat=\"1\"" : "") + "/>";
+             (format ? " applyNumberFormat=\"1\"" : "") +
+             (wrap ? " applyAlignment=\"1\"><alignment vertical=\"top\" wrapText=\"1\"/></xf>" : "/>");
     return std::string(kDeclaration) + "<styleSheet xmlns=\"" + kMain + "\">" +
            "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font>"
            "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
@@ -145,12 +153,15 @@ std::string WriteNewWorkbook(const std::vector<NewSheet>& sheets, int activeShee
     }
     xml += "<sheetData>";
     for (const auto& [row, columns] : cells) {
-      xml += "<row r=\"" + std::to_string(row) + "\">";
+      xml += "<row r=\"" + std::to_string(row) + "\"";
+      if (const auto height = sheet.RowHeights.find(row); height != sheet.RowHeights.end())
+        xml += " ht=\"" + FormatNumber(height->second) + "\" customHeight=\"1\"";
+      xml += ">";
       for (const auto& [column, body] : columns) {
         const std::string ref = CellReference(row, column);
         const auto format = sheet.NumberFormats.find(ref);
-        const int style = styles.Index(sheet.BoldRows.count(row) != 0,
-                                       format == sheet.NumberFormats.end() ? 0 : format->second);
+        const int style = styles.Index({sheet.BoldRows.count(row) != 0, sheet.WrapRows.count(row) != 0,
+                                        format == sheet.NumberFormats.end() ? 0 : format->second});
         xml += "<c r=\"" + ref + "\"" + (style ? " s=\"" + std::to_string(style) + "\"" : "");
         if (body.empty()) {
           xml += "/>";

@@ -19,6 +19,8 @@ struct NewSheet {
   std::vector<std::vector<NewValue>> Rows;  // Rows[0] is row 1, Rows[0][0] cell A1
   std::map<std::string, std::string> Formulas;  // "B20" -> "SUM(A4:A10)" (no "=")
   std::set<int> BoldRows;                       // row numbers
+  std::set<int> WrapRows;                       // row numbers whose text wraps within the column
+  std::map<int, double> RowHeights;             // row number -> height in points
   std::vector<double> ColumnWidths;             // characters, from column 1; 0 = default
   std::vector<std::string> Merges;              // "A1:L1"
   std::map<std::string, int> NumberFormats;     // "C4" -> built-in format id (e.g. 2 = "0.00")

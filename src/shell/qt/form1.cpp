@@ -9,6 +9,9 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
 #include <QMessageBox>
 #include <QPalette>
 
@@ -90,10 +93,31 @@ void Form1::SetCreditCaption(const std::string& caption) { crt_->setText(QString
 
 void Form1::MakeTopmost() { setWindowFlag(Qt::WindowStaysOnTopHint, true); }
 
+namespace {
+constexpr const char* kPlaceKey = "window/position";
+}  // namespace
+
+QSettings Form1::PlaceSettings() { return QSettings(QSettings::IniFormat, QSettings::UserScope, "tersolv", "panel"); }
+
 void Form1::Show() {
+  const QPoint kept = PlaceSettings().value(kPlaceKey).toPoint();
+  const bool known = PlaceSettings().contains(kPlaceKey) && QGuiApplication::screenAt(kept) != nullptr;
+  if (known) move(kept);
   show();
   raise();
   activateWindow();
+  if (known) return;
+  PlaceTopRight();
+  // The window manager adds its frame after the window is shown: once its
+  // size is known, the frame's right edge is put on the screen's edge.
+  QTimer::singleShot(250, this, [this] { PlaceTopRight(); });
+}
+
+void Form1::PlaceTopRight() {
+  const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  move(area.x() + area.width() - frameGeometry().width(), area.y());
 }
 
 void Form1::Close() {
@@ -116,6 +140,7 @@ void Form1::resizeEvent(QResizeEvent* event) {
 
 void Form1::closeEvent(QCloseEvent* event) {
   closing_ = true;
+  if (isVisible()) PlaceSettings().setValue(kPlaceKey, pos());
   if (shell_ != nullptr) shell_->Unload();
   event->accept();
 }

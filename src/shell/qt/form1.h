@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
 #include <QWidget>
 
 #include "shell/window.h"
@@ -43,11 +44,17 @@ class Form1 : public QWidget, public Window {
   void SetSeparatorVisible(bool visible) override;
   void SetCreditCaption(const std::string& caption) override;
   void MakeTopmost() override;
+  // Shows the window where the user left it last time, or on the first start
+  // (or when that place is on no screen now) in the top-right corner of the
+  // screen's available area, clear of the office's menus and Name Box.
   void Show() override;
   void Close() override;
 
   QPushButton* Button(int index) const { return buttons_.at(static_cast<std::size_t>(index)); }
   QLabel* Credit() const { return crt_; }
+  // The user's settings of the panel (its place): tersolv/panel.conf in the
+  // user's configuration folder; Tersolv.ini keeps only the working folder.
+  static QSettings PlaceSettings();
   bool SeparatorVisible() const { return !line1_->isHidden() && !line2_->isHidden(); }
 
  protected:
@@ -62,6 +69,7 @@ class Form1 : public QWidget, public Window {
   QFrame* line2_ = nullptr;
   QLabel* crt_ = nullptr;
   bool closing_ = false;
+  void PlaceTopRight();
 };
 
 // Message boxes, the open-file dialog and one pass of pending events, with

@@ -30,6 +30,8 @@ std::vector<NewSheet> SampleSheets() {
   notes.NumberFormats = {{"B2", 2}};
   NewSheet data = testing::PointSheet({{25.0, 0.1, 0.0, 1.0}, {100.0, std::string("sat"), 0.5, 2.0}});
   data.BoldRows = {1, 2, 3};
+  data.WrapRows = {3};
+  data.RowHeights = {{3, 48}};
   data.Formulas = {{"N4", "A4*2"}};
   return {notes, data};
 }
@@ -76,7 +78,7 @@ TEST_F(XlsxTest, EditsSurviveSavingAndEverythingElseStaysAsItWas) {
   EXPECT_NE(xml.find("<dimension ref=\"A1:T6\"/>"), std::string::npos);
   EXPECT_EQ(xml.find("inlineStr"), std::string::npos);  // text goes into the shared strings
   EXPECT_NE(xml.find("<c r=\"J5\" t=\"s\">"), std::string::npos);
-  EXPECT_LT(xml.find("r=\"T2\""), xml.find("<row r=\"3\""));  // cells stay in row order
+  EXPECT_LT(xml.find("r=\"T2\""), xml.find("<row r=\"3\" ht=\"48\" customHeight=\"1\">"));  // in row order
 }
 
 TEST_F(XlsxTest, OverwritingAFormulaDropsTheCalculationChain) {
@@ -109,6 +111,7 @@ TEST_F(XlsxTest, FontColoursReuseStyles) {
     });
     EXPECT_EQ(cellXfCount(), before + 3) << "run " << run;  // plain+red, plain+blue, bold+red
   }
+  EXPECT_EQ(Count(PartOf(path_, "xl/styles.xml"), "wrapText=\"1\""), 2u);  // the red header cells still wrap
   EXPECT_NE(PartOf(path_, "xl/styles.xml").find("<font><b/><sz val=\"11\"/><color rgb=\"FFFF0000\"/>"),
             std::string::npos);
 }
