@@ -1,0 +1,321 @@
+// The panel beside a visible LibreOffice Calc, used as a user uses it: under Xvfb with the openbox
+// window manager, keys and clicks sent by xdotool to the panel, its dialogs and the office's window;
+// what the office holds is looked at through a second connection to it. Every process started here
+// is stopped by its id. TERSOLV_SCREENSHOT=<file.png> also takes a picture of the screen once the
+// typed points are calculated (docs/make-screenshot.sh).
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "link/uno/calc_application.h"
+#include "office_fixture.h"
+
+extern char** environ;
+
+namespace tersolv::shell {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using link::uno::CalcApplication;
+using link::uno::testing::TestOffice;
+
+constexpr int kScreenWidth = 1600, kScreenHeight = 900;
+
+// A process started here; stopped by its id (SIGTERM, then SIGKILL after 5 s).
+struct Process {
+  pid_t pid = 0;
+  explicit Process(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Process() { Stop(); }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  bool Running() const { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+  void Stop() {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 50 && Running(); ++i) std::this_thread::sleep_for(100ms);
+    if (Running()) ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    pid = 0;
+  }
+};
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+    ::pclose(pipe);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+void Xdo(const std::string& arguments) { std::system(("timeout 10 xdotool " + arguments + " > /dev/null 2>&1").c_str()); }
+
+// `text` as the names of the keys that type it, for `xdotool key` (which, unlike `xdotool type`, uses
+// only the keys of the keyboard map that the office understands).
+std::string KeysOf(const std::string& text) {
+  std::string keys;
+  for (char c : text) {
+    switch (c) {
+      case '\t': keys += " Tab"; break;
+      case '\n': keys += " Return"; break;
+      case '.': keys += " period"; break;
+      case '/': keys += " slash"; break;
+      case '-': keys += " minus"; break;
+      case '_': keys += " underscore"; break;
+      default: keys += std::string(" ") + c;
+    }
+  }
+  return keys;
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 30s) {
+  for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return condition();
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+// The screen: Xvfb on a display it picks itself, and openbox.
+struct Screen {
+  std::unique_ptr<Process> server, manager;
+  bool Start() {
+    int fds[2];
+    if (::pipe(fds) != 0) return false;
+    server = std::make_unique<Process>(std::vector<std::string>{
+        "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+        std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24", "-nolisten", "tcp"});
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (number.empty()) return false;
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+    manager = std::make_unique<Process>(std::vector<std::string>{"openbox"});
+    return WaitFor([] { return !Output("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep window").empty(); });
+  }
+  ~Screen() {
+    manager.reset();
+    server.reset();
+  }
+};
+
+// The panel's windows (its main window first) and the office's, by title.
+struct Windows {
+  pid_t panelPid = 0;
+  std::string panel;
+  std::vector<std::string> OfPanel() const { return Words(Output("xdotool search --onlyvisible --pid " + std::to_string(panelPid))); }
+  std::string Title(const std::string& id) const { return Output("xdotool getwindowname " + id + " 2>/dev/null"); }
+  // A visible window of the panel other than the main one with this title, or "".
+  std::string Dialog(const std::string& title) const {
+    for (const std::string& id : OfPanel())
+      if (id != panel && Title(id) == title) return id;
+    return "";
+  }
+  std::string Calc() const {
+    const std::vector<std::string> ids = Words(Output("xdotool search --onlyvisible --name 'LibreOffice Calc$'"));
+    return ids.empty() ? "" : ids.back();
+  }
+};
+
+class PanelDesktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop", "soffice"})
+      if (std::system(("command -v " + std::string(tool) + " > /dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << tool << " is not installed: the desktop test is skipped";
+    if (!fs::exists("/usr/lib/libreoffice/program/libvclplug_genlo.so"))
+      GTEST_SKIP() << "this LibreOffice has no windows (libreoffice-calc-nogui): the desktop test is skipped";
+    char pattern[] = "/tmp/tersolv-desktop-XXXXXX";
+    root_ = fs::path(::mkdtemp(pattern));
+    for (const char* d : {"prog", "home/data", "office"}) fs::create_directories(root_ / d);
+    fs::copy_file(TERSOLV_PANEL_PATH, root_ / "prog/tersolv-panel");
+    fs::copy_file(TERSOLV_TEMPLATE_PATH, root_ / "prog/Tersolv.xlsx");
+    std::ofstream(root_ / "prog/Tersolv.ini") << "WorkDir=" << (root_ / "home/data/").string() << "\n";
+    ASSERT_TRUE(screen_.Start()) << "Xvfb or openbox did not start";
+    ::setenv("HOME", (root_ / "home").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root_ / "home/.config").c_str(), 1);
+    ::setenv("TERSOLV_PIPE", ("tersolv_desktop_" + std::to_string(::getpid())).c_str(), 1);
+  }
+  void TearDown() override {
+    panel_.reset();
+    office_.reset();
+    if (officePid_ > 0) {
+      ::kill(-static_cast<pid_t>(officePid_), SIGKILL);
+      ::waitpid(static_cast<pid_t>(officePid_), nullptr, 0);
+    }
+    std::error_code ignored;
+    if (!root_.empty()) fs::remove_all(root_, ignored);
+  }
+
+  // A visible office with a private profile; one more start when the first one fails on its own.
+  void StartOffice() {
+    link::uno::CalcOptions options;
+    options.ProfileFolder = (root_ / "office").string();
+    options.StartTimeout = 60s;
+    options.Started = [this](long pid) { officePid_ = pid; };
+    for (int attempt = 0; attempt < 2 && !office_; ++attempt) {
+      try {
+        office_ = std::make_unique<CalcApplication>(options);
+      } catch (const link::LinkError& e) {
+        if (attempt == 1) FAIL() << "LibreOffice did not start: " << e.what();
+        if (officePid_ > 0) ::kill(-static_cast<pid_t>(officePid_), SIGKILL), ::waitpid(officePid_, nullptr, 0);
+        officePid_ = 0;
+      }
+    }
+  }
+
+  // A number of the workbook of that file ("" for the untitled one), -1 when the cell holds none; read
+  // without bringing it to the front.
+  double Number(const std::string& file, const std::string& sheet, int row, int column) {
+    try {
+      const auto cells = TestOffice::CellContents(*office_, file, sheet, row, row, column);
+      const double* number = std::get_if<double>(&cells.at(0).at(static_cast<std::size_t>(column - 1)));
+      return number != nullptr ? *number : -1.0;
+    } catch (const std::exception&) {
+      return -1.0;  // not open (yet)
+    }
+  }
+  // The panel's message box: present within `limit`, then closed with Enter.
+  bool CloseMessage(std::chrono::seconds limit = 30s) {
+    std::string box;
+    if (!WaitFor([&] { return !(box = windows_.Dialog("Tersolv")).empty(); }, limit)) return false;
+    Xdo("windowactivate --sync " + box + " key Return");
+    return WaitFor([&] { return windows_.Dialog("Tersolv").empty(); });
+  }
+  void PanelKeys(const std::string& keys) { Xdo("windowactivate --sync " + windows_.panel + " key --clearmodifiers " + keys); }
+  // Opens the panel's file dialog and gives it `keys` (a path and Return, or Escape).
+  bool UseFileDialog(const std::string& keys) {
+    PanelKeys("alt+o");
+    std::string dialog;
+    if (!WaitFor([&] { return !(dialog = windows_.Dialog("Choose data file")).empty(); })) return false;
+    Xdo("windowactivate --sync " + dialog + " " + keys);
+    return WaitFor([&] { return windows_.Dialog("Choose data file").empty(); });
+  }
+  std::string PanelTitle() { return windows_.Title(windows_.panel); }
+
+  fs::path root_;
+  Screen screen_;
+  std::unique_ptr<CalcApplication> office_;
+  long officePid_ = 0;
+  std::unique_ptr<Process> panel_;
+  Windows windows_;
+};
+
+TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
+  StartOffice();
+  ASSERT_TRUE(office_);
+  // Another data file in the working folder: two points on its "Components" sheet, the active one.
+  const std::string other = (root_ / "home/data/other.xlsx").string();
+  office_->NewWorkbookFromTemplate((root_ / "prog/Tersolv.xlsx").string(), "");
+  office_->ActivateSheet("Components");
+  for (int row : {4, 5}) office_->ActiveSheet()->WriteNumbers(row, 1, std::vector<double>{25.0, row == 4 ? 0.1 : 10.0});
+  office_->SaveActiveWorkbookCopy(other);
+  office_->CloseActiveWorkbook();
+
+  panel_ = std::make_unique<Process>(std::vector<std::string>{(root_ / "prog/tersolv-panel").string()});
+  windows_.panelPid = panel_->pid;
+  ASSERT_TRUE(WaitFor([&] { return windows_.OfPanel().size() == 1; })) << "the panel did not show";
+  windows_.panel = windows_.OfPanel().front();
+  // First start: the top-right corner of the screen, clear of the office's menus.
+  const std::vector<std::string> place = Words(Output("xwininfo -id " + windows_.panel + " | sed -n " +
+                                                      "'s/.*Absolute upper-left [XY]: *//p; s/.*Width: *//p'"));
+  ASSERT_EQ(place.size(), 3u);
+  EXPECT_GT(std::stoi(place[0]) + std::stoi(place[2]), kScreenWidth - 16);
+  EXPECT_LT(std::stoi(place[1]), 40);
+
+  // "Create new data file" (a click): an untitled, editable workbook; the button then stays disabled.
+  Xdo("mousemove --window " + windows_.panel + " 100 20 click 1");
+  ASSERT_TRUE(WaitFor([&] { return office_->WorkbookCount() == 1 && !windows_.Calc().empty(); }));
+  EXPECT_EQ(office_->WorkbookFullName(1), "");
+  ASSERT_TRUE(WaitFor([&] { return PanelTitle() == "Tersolv: Components"; })) << PanelTitle();
+  Xdo("mousemove --window " + windows_.panel + " 100 20 click 1");
+  // A cancelled dialog right after: no message about the template, nothing opened.
+  ASSERT_TRUE(UseFileDialog("key Escape"));
+  EXPECT_FALSE(CloseMessage(2s)) << "a message after a cancelled dialog";
+  EXPECT_EQ(office_->WorkbookCount(), 1);
+
+  // In the office's window: to the "Ternary system" sheet and three points typed from A4.
+  const std::string calc = windows_.Calc();
+  Xdo("windowsize " + calc + " " + std::to_string(kScreenWidth - 240) + " " + std::to_string(kScreenHeight - 40));
+  Xdo("windowmove " + calc + " 0 0");
+  Xdo("windowactivate --sync " + calc + " key --clearmodifiers ctrl+Next ctrl+Home Down Down Down");
+  for (const char* line : {"25\t0.1\t0\t0\n", "25\t0.1\t0.5\t1\n", "25\t0.1\t0.5\t7\n"})
+    Xdo("key --delay 30" + KeysOf(line));  // into the active window, as a user types
+  const auto typed = [&](int row, int column) { return Number("", "Ternary system", row, column); };
+  ASSERT_TRUE(WaitFor([&] { return typed(6, 4) == 7.0; })) << "the points were not typed in";
+
+  // Back to the panel (a click on it): the sheet is read, three points; then "Calculate values".
+  Xdo("mousemove --window " + windows_.panel + " 100 120 click 1");
+  ASSERT_TRUE(CloseMessage()) << "no count of the points";
+  EXPECT_EQ(PanelTitle(), "Tersolv: Ternary system");
+  PanelKeys("alt+c");
+  ASSERT_TRUE(WaitFor([&] { return typed(6, 12) > 0; })) << "nothing calculated";
+  // Pure water at 25 C, 0.1 MPa: osmotic coefficient 1, density 0.997047 g/cm3 (IAPWS-95).
+  EXPECT_NEAR(typed(4, 5), 1.0, 1e-12);
+  EXPECT_NEAR(typed(4, 11), 0.997047, 1e-6);
+  EXPECT_EQ(TestOffice::FontColor(*office_, "", "Ternary system", 5, 8), 0x0000FF);
+  EXPECT_EQ(TestOffice::FontColor(*office_, "", "Ternary system", 6, 12), 0xFF00FF);
+  if (const char* picture = std::getenv("TERSOLV_SCREENSHOT")) {
+    Xdo("windowactivate --sync " + calc);
+    std::this_thread::sleep_for(1s);
+    std::system(("import -window root '" + std::string(picture) + "'").c_str());
+  }
+
+  // The other file, chosen in the dialog, is what opens and is read; "Calculate values" pressed at
+  // once after its count is not lost.
+  ASSERT_TRUE(UseFileDialog("key --delay 30" + KeysOf(other + "\n")));
+  ASSERT_TRUE(CloseMessage()) << "no count of the points of the chosen file";
+  PanelKeys("alt+c");
+  const auto chosen = [&](int row, int column) { return Number(other, "Components", row, column); };
+  EXPECT_TRUE(WaitFor([&] { return chosen(5, 3) > 0; })) << "the click on Calculate values was lost";
+  EXPECT_NEAR(chosen(4, 3), 0.997047, 1e-6);
+  EXPECT_NEAR(typed(4, 5), 1.0, 1e-12);  // the first workbook's results stay
+  EXPECT_EQ(PanelTitle(), "Tersolv: Components");
+
+  // A cancelled dialog brings nothing new: no message, still two workbooks, the same sheet read.
+  ASSERT_TRUE(UseFileDialog("key Escape"));
+  EXPECT_FALSE(CloseMessage(2s));
+  EXPECT_EQ(office_->WorkbookCount(), 2);
+  EXPECT_EQ(PanelTitle(), "Tersolv: Components");
+  EXPECT_TRUE(panel_->Running());
+}
+
+}  // namespace
+}  // namespace tersolv::shell
