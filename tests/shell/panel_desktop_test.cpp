@@ -54,12 +54,16 @@ struct Process {
   ~Process() { Stop(); }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
-  bool Running() const { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+  bool Running() {
+    if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) != 0) pid = 0;  // ended (and reaped)
+    return pid > 0;
+  }
   void Stop() {
-    if (pid <= 0) return;
+    if (!Running()) return;
     ::kill(pid, SIGTERM);
     for (int i = 0; i < 50 && Running(); ++i) std::this_thread::sleep_for(100ms);
-    if (Running()) ::kill(pid, SIGKILL);
+    if (pid <= 0) return;
+    ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     pid = 0;
   }
@@ -148,8 +152,10 @@ struct Windows {
       if (id != panel && Title(id) == title) return id;
     return "";
   }
-  std::string Calc() const {
-    const std::vector<std::string> ids = Words(Output("xdotool search --onlyvisible --name 'LibreOffice Calc$'"));
+  // The office's window of the document with this title ("Untitled 1", "other.xlsx").
+  std::string Calc(const std::string& document) const {
+    const std::vector<std::string> ids =
+        Words(Output("xdotool search --onlyvisible --name '^" + document + " - LibreOffice Calc$'"));
     return ids.empty() ? "" : ids.back();
   }
 };
@@ -175,11 +181,11 @@ class PanelDesktop : public ::testing::Test {
   }
   void TearDown() override {
     panel_.reset();
-    office_.reset();
-    if (officePid_ > 0) {
+    if (officePid_ > 0) {  // first, so that nothing waits for it
       ::kill(-static_cast<pid_t>(officePid_), SIGKILL);
       ::waitpid(static_cast<pid_t>(officePid_), nullptr, 0);
     }
+    office_.reset();
     std::error_code ignored;
     if (!root_.empty()) fs::remove_all(root_, ignored);
   }
@@ -219,10 +225,16 @@ class PanelDesktop : public ::testing::Test {
     Xdo("windowactivate --sync " + box + " key Return");
     return WaitFor([&] { return windows_.Dialog("Tersolv").empty(); });
   }
-  void PanelKeys(const std::string& keys) { Xdo("windowactivate --sync " + windows_.panel + " key --clearmodifiers " + keys); }
-  // Opens the panel's file dialog and gives it `keys` (a path and Return, or Escape).
+  // A click on the panel's free area at the bottom (it becomes the active window), as a user returns to it.
+  void ClickPanel() { Xdo("mousemove --window " + windows_.panel + " 100 120 click 1"); }
+  void PanelKeys(const std::string& keys) {
+    ClickPanel();
+    Xdo("key --clearmodifiers " + keys);
+  }
+  // Opens the panel's file dialog (a click on "Open existing data file") and gives it `keys` (a path
+  // and Return, or Escape).
   bool UseFileDialog(const std::string& keys) {
-    PanelKeys("alt+o");
+    Xdo("mousemove --window " + windows_.panel + " 100 52 click 1");
     std::string dialog;
     if (!WaitFor([&] { return !(dialog = windows_.Dialog("Choose data file")).empty(); })) return false;
     Xdo("windowactivate --sync " + dialog + " " + keys);
@@ -262,7 +274,7 @@ TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
 
   // "Create new data file" (a click): an untitled, editable workbook; the button then stays disabled.
   Xdo("mousemove --window " + windows_.panel + " 100 20 click 1");
-  ASSERT_TRUE(WaitFor([&] { return office_->WorkbookCount() == 1 && !windows_.Calc().empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return office_->WorkbookCount() == 1 && !windows_.Calc("Untitled 1").empty(); }));
   EXPECT_EQ(office_->WorkbookFullName(1), "");
   ASSERT_TRUE(WaitFor([&] { return PanelTitle() == "Tersolv: Components"; })) << PanelTitle();
   Xdo("mousemove --window " + windows_.panel + " 100 20 click 1");
@@ -272,7 +284,7 @@ TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
   EXPECT_EQ(office_->WorkbookCount(), 1);
 
   // In the office's window: to the "Ternary system" sheet and three points typed from A4.
-  const std::string calc = windows_.Calc();
+  const std::string calc = windows_.Calc("Untitled 1");
   Xdo("windowsize " + calc + " " + std::to_string(kScreenWidth - 240) + " " + std::to_string(kScreenHeight - 40));
   Xdo("windowmove " + calc + " 0 0");
   Xdo("windowactivate --sync " + calc + " key --clearmodifiers ctrl+Next ctrl+Home Down Down Down");
@@ -282,7 +294,7 @@ TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
   ASSERT_TRUE(WaitFor([&] { return typed(6, 4) == 7.0; })) << "the points were not typed in";
 
   // Back to the panel (a click on it): the sheet is read, three points; then "Calculate values".
-  Xdo("mousemove --window " + windows_.panel + " 100 120 click 1");
+  ClickPanel();
   ASSERT_TRUE(CloseMessage()) << "no count of the points";
   EXPECT_EQ(PanelTitle(), "Tersolv: Ternary system");
   PanelKeys("alt+c");
@@ -314,7 +326,32 @@ TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
   EXPECT_FALSE(CloseMessage(2s));
   EXPECT_EQ(office_->WorkbookCount(), 2);
   EXPECT_EQ(PanelTitle(), "Tersolv: Components");
-  EXPECT_TRUE(panel_->Running());
+
+  // Saved, reloaded by the office (another document in its window) and a point added there: the
+  // return reads it, and "Calculate values" writes into what the user sees.
+  Xdo("windowactivate --sync " + windows_.Calc("other.xlsx"));
+  office_->SaveActiveWorkbook();
+  TestOffice::Reload(*office_, other);
+  Xdo("windowactivate --sync " + windows_.Calc("other.xlsx") +
+      " key --clearmodifiers ctrl+Home Down Down Down Down Down");
+  Xdo("key --delay 30" + KeysOf("50\t1\n"));
+  ASSERT_TRUE(WaitFor([&] { return chosen(6, 2) == 1.0; })) << "the point was not typed in";
+  ClickPanel();
+  EXPECT_TRUE(CloseMessage()) << "no count of the points after the reload";
+  PanelKeys("alt+c");
+  EXPECT_TRUE(WaitFor([&] { return chosen(6, 3) > 0; })) << "nothing calculated in the reloaded document";
+  EXPECT_EQ(link::uno::testing::FileBytes((root_ / "prog/Tersolv.xlsx").string()),
+            link::uno::testing::FileBytes(TERSOLV_TEMPLATE_PATH));  // the template never written
+
+  // Every workbook closed (the office shows its start centre): the return says so and the panel ends.
+  TestOffice::CloseAllDocuments(*office_);
+  std::string centre;
+  ASSERT_TRUE(WaitFor([&] { return !(centre = Output("xdotool search --onlyvisible --name '^LibreOffice$'")).empty(); }));
+  Xdo("windowactivate --sync " + Words(centre).back());
+  std::this_thread::sleep_for(1s);  // a user's pace: the panel has seen that it is no longer active
+  ClickPanel();
+  EXPECT_TRUE(CloseMessage());
+  EXPECT_TRUE(WaitFor([&] { return !panel_->Running(); })) << "the panel did not end";
 }
 
 }  // namespace

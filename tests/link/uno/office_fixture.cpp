@@ -267,7 +267,7 @@ void TestOffice::UserEdit(CalcApplication& app, const std::string& path, const s
 void TestOffice::Reload(CalcApplication& app, const std::string& path) {
   Reference<css::frame::XComponentLoader> frame(Document(app, path)->getCurrentController()->getFrame(),
                                                 UNO_QUERY_THROW);
-  frame->loadComponentFromURL(Url(path), "_self", 0, Props({{"Hidden", Any(true)}}));
+  frame->loadComponentFromURL(Url(path), "_self", 0, css::uno::Sequence<css::beans::PropertyValue>());
 }
 
 }  // namespace tersolv::link::uno::testing
