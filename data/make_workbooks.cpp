@@ -8,7 +8,7 @@
 
 #include "layout/layout.h"
 #include "link/book/cell_format.h"
-#include "link/book/workbook_writer.h"
+#include "link/book/writer/workbook_writer.h"
 #include "link/link.h"
 
 namespace {

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto sheet = file->Sheet(0);
   sheet->WriteText(2, 3, "a \"b\", c");
-  const std::string saved(file->Serialize().view());
+  const std::string saved(file->Serialize());
   auto again = OpenCsv(saved, "saved.csv", "Ternary system", state, limits);
   auto other = again->Sheet(0);
   if (other->LastRow() != sheet->LastRow()) std::abort();

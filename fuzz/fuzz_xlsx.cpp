@@ -13,6 +13,7 @@
 #include <string>
 
 #include "link/book/book_file.h"
+#include "link/book/writer/workbook_writer.h"
 #include "link/book/zip_archive.h"
 
 namespace {
@@ -123,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state->EventsEnabled = std::make_shared<bool>(true);
     auto file = OpenXlsx(input, "fuzz.xlsx", state, limits);
     Exercise(*file);
-    saved = file->Serialize().view();
+    saved = file->Serialize();
     before = Snapshot(*file);  // as saved (cached values of formulas that use edited cells are gone)
   } catch (const LinkError&) {
     return 0;  // refused with a message: the expected outcome for most inputs

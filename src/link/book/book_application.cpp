@@ -111,7 +111,7 @@ void BookApplication::OpenWorkbook(const std::string& path, bool readOnly, const
         csvSheetName.empty() ? std::filesystem::path(full).stem().string() : csvSheetName;
     book->File = OpenCsv(std::move(bytes), displayName, sheetName, book->State, limits_);
   } else {
-    book->File = OpenXlsx(ReadFileBytes(full, limits_.MaxFileBytes, &book->Stamp), displayName, book->State, limits_);
+    book->File = OpenXlsx(ReadWholeFile(full, limits_.MaxFileBytes, &book->Stamp), displayName, book->State, limits_);
   }
   if (!readOnly) CheckReplaceable(full);  // refused now rather than after the work
   book->ActiveSheet = book->File->ActiveSheetIndex();
@@ -151,8 +151,8 @@ bool BookApplication::Modified() { return Active().State->Modified; }
 int BookApplication::MarkedCellsNotStored() { return Active().State->MarkedCellsNotStored; }
 
 void BookApplication::WriteFile(OpenBook& book, const std::string& path, const FileStamp* expected) {
-  const ByteBuffer bytes = book.File->Serialize();
-  ReplaceFile(path, bytes.view(), expected);
+  const std::string bytes = book.File->Serialize();
+  ReplaceFile(path, bytes, expected);
 }
 
 void BookApplication::LockOutput(const std::string& path) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "link/book/book_limits.h"
-#include "link/book/byte_buffer.h"
+#include <string>
 #include "link/link.h"
 
 namespace tersolv::link::book {
@@ -82,12 +82,12 @@ class BookFile {
   // The sheet the file marks as active.
   virtual int ActiveSheetIndex() const = 0;
   // The whole file as it would be saved now.
-  virtual ByteBuffer Serialize() = 0;
+  virtual std::string Serialize() = 0;
 };
 
 // Opens a file's bytes; LinkError (kFileError) naming `displayName` when they
 // are not a readable workbook of that format.
-std::unique_ptr<BookFile> OpenXlsx(ByteBuffer bytes, const std::string& displayName,
+std::unique_ptr<BookFile> OpenXlsx(std::string bytes, const std::string& displayName,
                                    std::shared_ptr<BookState> state, const Limits& limits);
 std::unique_ptr<BookFile> OpenXlsx(std::string_view bytes, const std::string& displayName,
                                    std::shared_ptr<BookState> state, const Limits& limits);

@@ -64,7 +64,7 @@ class CsvSheet final : public BookSheet {
   Rgb StoredFontColor(int, int) const override { return 0; }
 
   void Parse(std::string_view data, const std::string& displayName, std::uint64_t maxCells);
-  ByteBuffer Serialize() const;
+  std::string Serialize() const;
   bool Crlf() const { return crlf_; }
 
  protected:
@@ -213,8 +213,8 @@ std::string QuoteField(const std::string& text, bool quoted) {
   return out + "\"";
 }
 
-ByteBuffer CsvSheet::Serialize() const {
-  ByteBuffer out;
+std::string CsvSheet::Serialize() const {
+  std::string out;
   std::size_t cellCount = 0;
   for (const auto& cells : rows_) cellCount += cells.size();
   out.reserve(rows_.size() * 2 + cellCount * 24 + 16);  // about right for numbers
@@ -252,7 +252,7 @@ class CsvFile final : public BookFile {
   std::string SheetName(int) const override { return sheet_->Name(); }
   std::shared_ptr<BookSheet> Sheet(int) override { return sheet_; }
   int ActiveSheetIndex() const override { return 0; }
-  ByteBuffer Serialize() override { return sheet_->Serialize(); }
+  std::string Serialize() override { return sheet_->Serialize(); }
 
  private:
   std::shared_ptr<CsvSheet> sheet_;

@@ -84,10 +84,6 @@ std::string ReadWholeFile(const std::string& path, std::uint64_t maxBytes, FileS
   return ReadBytes<std::string>(path, maxBytes, stamp);
 }
 
-ByteBuffer ReadFileBytes(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp) {
-  return ReadBytes<ByteBuffer>(path, maxBytes, stamp);
-}
-
 std::string FullPath(const std::string& path) {
   std::error_code ec;
   std::filesystem::path p = std::filesystem::absolute(path, ec);

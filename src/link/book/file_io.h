@@ -8,7 +8,6 @@
 #include <string_view>
 #include <string>
 
-#include "link/book/byte_buffer.h"
 
 namespace tersolv::link::book {
 
@@ -26,8 +25,6 @@ FileStamp StampOf(const std::string& path);
 // (kFileError) when it is missing, not a regular file, unreadable or larger
 // than `maxBytes`.
 std::string ReadWholeFile(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp = nullptr);
-// The same in a ByteBuffer (big pages for a big file).
-ByteBuffer ReadFileBytes(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp = nullptr);
 
 // Replaces (or creates) the file at `path` with `bytes`: they go into a
 // temporary file beside the target, which is renamed over it once it is

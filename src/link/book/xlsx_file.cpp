@@ -12,7 +12,6 @@
 #include <set>
 #include <unordered_map>
 
-#include "link/book/big_pages.h"
 #include "link/book/book_file.h"
 #include "link/book/cell_format.h"
 #include "link/book/formula_refs.h"
@@ -24,7 +23,6 @@ namespace tersolv::link::book {
 namespace {
 
 constexpr const char* kRelTypeBase = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
-constexpr const char* kMainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 constexpr const char* kSharedStringsType =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
 constexpr const char* kStylesType = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
@@ -104,10 +102,9 @@ struct CellRecord {
 };
 static_assert(sizeof(CellRecord) == 24, "a cell record stays small: a sheet holds hundreds of thousands");
 
-using CellRecords = std::vector<CellRecord, PoolAllocator<CellRecord>>;
+using CellRecords = std::vector<CellRecord>;
 
 struct RowRecord {
-  explicit RowRecord(BlockPool& pool) : Cells(PoolAllocator<CellRecord>(pool)) {}
   CellRecords Cells;       // by column
   std::string Attributes;  // the row's attributes but r, as written (" spans=\"1:4\" ht=\"15\"")
   std::string Extras;      // child elements other than cells (extLst), as written
@@ -207,13 +204,12 @@ class XlsxSheet final : public BookSheet {
   std::string prefix_, rowName_, cellName_, valueName_;
   std::string cellOpen_, valueOpen_, valueClose_;  // "<c r=\"", "><v>", "</v></c>"
   mutable std::vector<char> cellText_;            // where a cell's text is put together
-  BlockPool pool_;  // the rows' cells (before rows_, which gives its blocks back)
   // Rows in any order, and their position by row number (-1: none).
-  std::vector<RowRecord, BigPageAllocator<RowRecord>> rows_;
-  std::vector<std::int32_t, BigPageAllocator<std::int32_t>> slot_;
+  std::vector<RowRecord> rows_;
+  std::vector<std::int32_t> slot_;
   std::vector<CellRecord> scratch_;  // the cells of the row being read
   int lastRow_ = 0;
-  ByteBuffer numberText_;  // the texts of numbers as read
+  std::string numberText_;  // the texts of numbers as read
   pugi::xml_document kept_;
   pugi::xml_node keptRoot_;
   std::vector<pugi::xml_node> nodes_;
@@ -221,14 +217,14 @@ class XlsxSheet final : public BookSheet {
 
 class XlsxFile final : public BookFile {
  public:
-  XlsxFile(ByteBuffer bytes, const std::string& displayName, std::shared_ptr<BookState> state,
+  XlsxFile(std::string bytes, const std::string& displayName, std::shared_ptr<BookState> state,
            const Limits& limits);
 
   int SheetCount() const override { return static_cast<int>(sheets_.size()); }
   std::string SheetName(int index) const override { return sheets_.at(static_cast<std::size_t>(index)).Name; }
   std::shared_ptr<BookSheet> Sheet(int index) override { return sheets_.at(static_cast<std::size_t>(index)).Sheet; }
   int ActiveSheetIndex() const override { return activeSheet_; }
-  ByteBuffer Serialize() override;
+  std::string Serialize() override;
 
   // Used by the sheets.
   const std::string& DisplayName() const { return displayName_; }
@@ -289,7 +285,7 @@ class XlsxFile final : public BookFile {
 
 // ---------------------------------------------------------------- the file
 
-XlsxFile::XlsxFile(ByteBuffer bytes, const std::string& displayName, std::shared_ptr<BookState> state,
+XlsxFile::XlsxFile(std::string bytes, const std::string& displayName, std::shared_ptr<BookState> state,
                    const Limits& limits)
     : displayName_(displayName), state_(std::move(state)), limits_(limits), zip_(std::move(bytes), displayName, limits) {
   const std::string notWorkbook = "\"" + displayName_ + "\" is not an .xlsx workbook: ";
@@ -467,18 +463,8 @@ void XlsxFile::EnsureStyles() {
   }
   stylesPart_ = FolderOf(workbookPart_) + "styles.xml";
   if (zip_.Has(stylesPart_)) stylesPart_ = FolderOf(workbookPart_) + "styles" + std::to_string(sheets_.size() + 1) + ".xml";
-  const std::string minimal = std::string(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-      "<styleSheet xmlns=\"") + kMainNamespace + "\">"
-      "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
-      "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
-      "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
-      "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
-      "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
-      "<cellXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/></cellXfs>"
-      "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
-      "</styleSheet>";
-  ParseStyles(minimal, stylesPart_);
+  ParseStyles(StylesPart(false, 1, "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"),
+              stylesPart_);
   AddPart(stylesPart_, kStylesType, "styles");
   stylesDirty_ = true;
 }
@@ -648,7 +634,7 @@ void XlsxFile::DropCalcChain() {
   }
 }
 
-ByteBuffer XlsxFile::Serialize() {
+std::string XlsxFile::Serialize() {
   std::map<std::string, std::string> replaced;
   std::map<std::string, ZipArchive::PartWriter> written;
   std::set<std::string> removed;
@@ -754,7 +740,6 @@ void XlsxSheet::Load(ZipArchive& zip, std::uint64_t& cellBudget) {
   const std::uint64_t budget = cellBudget;
   {
     ZipArchive::Entry entry(zip, part_);
-    if (entry.Size() > (std::size_t{2} << 20)) entry.ReadAhead(std::size_t{1} << 19);  // unpacked while it is read
     std::string text;
     if (Scan(&entry, text, cellBudget)) return;
   }
@@ -879,7 +864,7 @@ bool XlsxSheet::Scan(ZipArchive::Entry* entry, std::string& text, std::uint64_t&
 
 bool XlsxSheet::ScanRow(std::string_view xml, const StartTag& tag, std::size_t& pos, int& lastRow,
                         std::uint64_t& cellBudget) {
-  RowRecord row(pool_);
+  RowRecord row;
   scratch_.clear();
   int rowNumber = lastRow + 1;
   std::string_view attributes = tag.Attributes;
@@ -1081,7 +1066,7 @@ RowRecord& XlsxSheet::ObtainRow(int row) {
   if (static_cast<std::size_t>(row) >= slot_.size()) slot_.resize(static_cast<std::size_t>(row) + 1, -1);
   slot_[static_cast<std::size_t>(row)] = static_cast<std::int32_t>(rows_.size());
   lastRow_ = std::max(lastRow_, row);
-  return rows_.emplace_back(pool_);
+  return rows_.emplace_back();
 }
 
 const CellRecord* XlsxSheet::Find(int row, int column) const {
@@ -1483,14 +1468,14 @@ ZipArchive::PartWriter XlsxSheet::Writer() const {
 
 }  // namespace
 
-std::unique_ptr<BookFile> OpenXlsx(ByteBuffer bytes, const std::string& displayName,
+std::unique_ptr<BookFile> OpenXlsx(std::string bytes, const std::string& displayName,
                                    std::shared_ptr<BookState> state, const Limits& limits) {
   return std::make_unique<XlsxFile>(std::move(bytes), displayName, std::move(state), limits);
 }
 
 std::unique_ptr<BookFile> OpenXlsx(std::string_view bytes, const std::string& displayName,
                                    std::shared_ptr<BookState> state, const Limits& limits) {
-  return OpenXlsx(ByteBuffer(bytes), displayName, std::move(state), limits);
+  return OpenXlsx(std::string(bytes), displayName, std::move(state), limits);
 }
 
 }  // namespace tersolv::link::book

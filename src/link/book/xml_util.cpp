@@ -146,4 +146,21 @@ std::string EncodeStringItemText(const std::string& text) {
   return out;
 }
 
+std::string StylesPart(bool bold, std::size_t count, std::string_view cellXfs) {
+  constexpr std::string_view kFont = "<sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font>";
+  std::string out = std::string(kXmlDeclaration) + "<styleSheet xmlns=\"" + kMainNamespace + "\">";
+  out.append(bold ? "<fonts count=\"2\"><font>" : "<fonts count=\"1\"><font>").append(kFont);
+  if (bold) out.append("<font><b/>").append(kFont);
+  out.append("</fonts>"
+             "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+             "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+             "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+             "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
+             "<cellXfs count=\"");
+  out.append(std::to_string(count)).append("\">").append(cellXfs).append("</cellXfs>");
+  out.append("<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+             "</styleSheet>");
+  return out;
+}
+
 }  // namespace tersolv::link::book

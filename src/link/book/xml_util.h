@@ -5,10 +5,21 @@
 
 #include <pugixml.hpp>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace tersolv::link::book {
+
+// The namespace of the SpreadsheetML parts, and the declaration a new part
+// starts with.
+inline constexpr const char* kMainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+inline constexpr const char* kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+
+// A new styles part: the font Calibri 11 (and its bold face when `bold`),
+// the default fills and border, the style "Normal", and the `count` cell
+// formats `cellXfs` (<xf> elements).
+std::string StylesPart(bool bold, std::size_t count, std::string_view cellXfs);
 
 std::string_view LocalName(const char* name);
 // The prefix of an element's name including the colon ("x:"), or "".

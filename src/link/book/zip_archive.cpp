@@ -4,11 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <exception>
-#include <mutex>
 #include <utility>
 #include <memory>
 #include <new>
@@ -27,12 +23,11 @@ namespace {
 constexpr zip_uint32_t kDeflateLevel = 6;
 constexpr zip_uint32_t kLargeDeflateLevel = 1;
 constexpr std::size_t kLargePart = 1u << 20;
-zip_uint32_t LevelFor(std::size_t size) { return size >= kLargePart ? kLargeDeflateLevel : kDeflateLevel; }
 
 // A part deflated by DeflatePieces: raw deflate data, the CRC-32 and size
 // of the text.
 struct Deflated {
-  ByteBuffer Data;
+  std::string Data;
   std::uint32_t Crc = 0;
   std::uint64_t Size = 0;
 };
@@ -93,7 +88,7 @@ Deflated DeflatePieces(const ZipArchive::PartWriter& next) {
     piece[1].clear();
     done = !next(piece[0]) || !next(piece[1]);
     if (!deflater[0]) {  // a part that fits one piece is small: deflated as small parts are
-      const int level = static_cast<int>(LevelFor(done ? piece[0].size() + piece[1].size() : kLargePart));
+      const int level = static_cast<int>(DeflateLevelFor(done ? piece[0].size() + piece[1].size() : kLargePart));
       deflater[0] = std::make_unique<Deflater>(level);
       deflater[1] = std::make_unique<Deflater>(level);
       // Room that is only touched as it is written (a sheet deflates to about a third).
@@ -190,7 +185,7 @@ struct StringSink {
   ~StringSink() { zip_error_fini(&Error); }
   StringSink(const StringSink&) = delete;
   StringSink& operator=(const StringSink&) = delete;
-  ByteBuffer Data;
+  std::string Data;
   std::size_t Position = 0, ReadPosition = 0;
   zip_error_t Error;
 };
@@ -236,11 +231,7 @@ zip_int64_t StringSinkSource(void* user, void* data, zip_uint64_t length, zip_so
       return 0;
     case ZIP_SOURCE_WRITE: {
       const std::size_t n = static_cast<std::size_t>(length);
-      if (sink.Position + n > sink.Data.size()) {
-        const std::size_t old = sink.Data.size();
-        sink.Data.resize(sink.Position + n);
-        if (sink.Position > old) std::memset(sink.Data.data() + old, 0, sink.Position - old);
-      }
+      if (sink.Position + n > sink.Data.size()) sink.Data.resize(sink.Position + n);
       std::memcpy(sink.Data.data() + sink.Position, data, n);
       sink.Position += n;
       return static_cast<zip_int64_t>(n);
@@ -272,14 +263,16 @@ std::string ZipErrorText(zip_error_t* error) {
 
 }  // namespace
 
-ZipArchive::ZipArchive(ByteBuffer bytes, const std::string& displayName, const Limits& limits)
+std::uint32_t DeflateLevelFor(std::size_t size) { return size >= kLargePart ? kLargeDeflateLevel : kDeflateLevel; }
+
+ZipArchive::ZipArchive(std::string bytes, const std::string& displayName, const Limits& limits)
     : bytes_(std::move(bytes)), displayName_(displayName), limits_(limits) {
   const auto fail = [&](const std::string& why) {
     throw LinkError(kFileError, "\"" + displayName_ + "\" is not a readable .xlsx workbook: " + why);
   };
   if (bytes_.size() >= 8 && std::memcmp(bytes_.data(), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0)
     fail("it is either password-protected (encrypted) or in the old binary .xls format");
-  if (bytes_.size() < 4 || bytes_.view().substr(0, 2) != "PK") fail("it is not a zip package");
+  if (bytes_.size() < 4 || std::string_view(bytes_).substr(0, 2) != "PK") fail("it is not a zip package");
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* source = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &error);
@@ -340,70 +333,8 @@ ZipArchive::Entry::Entry(ZipArchive& zip, const std::string& name) : zip_(zip), 
   if (!file_) Fail(std::string("cannot be unpacked: ") + zip_strerror(zip_.archive_));
 }
 
-// Pieces unpacked ahead of the reader, and the spent ones for reuse.
-struct ZipArchive::Entry::Ahead {
-  static constexpr std::size_t kPiecesAhead = 3;
-  std::mutex Mutex;
-  std::condition_variable Changed;
-  std::deque<std::string> Ready;
-  std::vector<std::string> Spare;
-  bool Finished = false, Stop = false;
-  std::exception_ptr Error;
-  std::thread Thread;
-};
-
 ZipArchive::Entry::~Entry() {
-  if (ahead_ && ahead_->Thread.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(ahead_->Mutex);
-      ahead_->Stop = true;
-    }
-    ahead_->Changed.notify_all();
-    ahead_->Thread.join();
-  }
   if (file_) zip_fclose(file_);
-}
-
-void ZipArchive::Entry::ReadAhead(std::size_t piece) {
-  if (ahead_ || !file_) return;
-  ahead_ = std::make_unique<Ahead>();
-  try {
-    ahead_->Thread = std::thread(&Entry::Unpack, this, piece);
-  } catch (const std::system_error&) {
-    ahead_.reset();  // no thread to be had: unpacked as it is read
-  }
-}
-
-void ZipArchive::Entry::Unpack(std::size_t piece) {
-  Ahead& ahead = *ahead_;
-  for (;;) {
-    std::string next;
-    {
-      std::unique_lock<std::mutex> lock(ahead.Mutex);
-      ahead.Changed.wait(lock, [&] { return ahead.Stop || ahead.Ready.size() < Ahead::kPiecesAhead; });
-      if (ahead.Stop) return;
-      if (!ahead.Spare.empty()) {
-        next = std::move(ahead.Spare.back());
-        ahead.Spare.pop_back();
-      }
-    }
-    next.clear();
-    bool more = false;
-    std::exception_ptr error;
-    try {
-      more = ReadDirect(next, piece);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    {
-      std::lock_guard<std::mutex> lock(ahead.Mutex);
-      if (more) ahead.Ready.push_back(std::move(next));
-      ahead.Finished = !more;
-      ahead.Error = error;
-    }
-    ahead.Changed.notify_all();
-    if (!more) return;
-  }
 }
 
 void ZipArchive::Entry::Fail(const std::string& why) {
@@ -411,26 +342,6 @@ void ZipArchive::Entry::Fail(const std::string& why) {
 }
 
 bool ZipArchive::Entry::ReadMore(std::string& out, std::size_t count) {
-  if (!ahead_) return ReadDirect(out, count);
-  Ahead& ahead = *ahead_;
-  std::unique_lock<std::mutex> lock(ahead.Mutex);
-  ahead.Changed.wait(lock, [&] { return !ahead.Ready.empty() || ahead.Finished; });
-  if (ahead.Ready.empty()) {
-    if (ahead.Error) std::rethrow_exception(std::exchange(ahead.Error, nullptr));
-    return false;
-  }
-  std::string piece = std::move(ahead.Ready.front());
-  ahead.Ready.pop_front();
-  lock.unlock();
-  out.append(piece);
-  lock.lock();
-  ahead.Spare.push_back(std::move(piece));
-  lock.unlock();
-  ahead.Changed.notify_all();
-  return true;
-}
-
-bool ZipArchive::Entry::ReadDirect(std::string& out, std::size_t count) {
   if (!file_) return false;
   // One byte past the limit shows an entry larger than the directory says.
   const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, limit_ - done_ + 1));
@@ -459,7 +370,7 @@ std::string ZipArchive::Read(const std::string& name) {
   return data;
 }
 
-ByteBuffer ZipArchive::Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
+std::string ZipArchive::Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
                               const std::map<std::string, PartWriter>& written) {
   // Written parts deflated first; the sources refer to them until zip_close.
   std::map<std::string, DeflatedPart> deflated;
@@ -495,7 +406,7 @@ ByteBuffer ZipArchive::Write(const std::map<std::string, std::string>& replaced,
       zip_source_free(source);
       abandon(zip_strerror(out));
     }
-    zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, LevelFor(data.size()));
+    zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, DeflateLevelFor(data.size()));
   };
   const auto addDeflated = [&](const std::string& name, DeflatedPart& part) {
     zip_source_t* source = zip_source_function(out, DeflatedSource, &part);
@@ -529,49 +440,6 @@ ByteBuffer ZipArchive::Write(const std::map<std::string, std::string>& replaced,
     if (!index_.count(name)) addDeflated(name, part);
   if (zip_close(out) != 0) abandon(zip_strerror(out));
   return std::move(sink.Data);
-}
-
-}  // namespace tersolv::link::book
-
-namespace tersolv::link::book {
-
-std::string WriteNewZip(const std::vector<std::pair<std::string, std::string>>& entries) {
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* sink = zip_source_buffer_create(nullptr, 0, 0, &error);
-  zip_source_keep(sink);
-  zip_t* out = zip_open_from_source(sink, ZIP_TRUNCATE, &error);
-  if (!out) {
-    zip_source_free(sink);
-    throw LinkError(kFileError, "Cannot create a zip package: " + ZipErrorText(&error));
-  }
-  for (const auto& [name, data] : entries) {
-    zip_source_t* source = zip_source_buffer(out, data.data(), data.size(), 0);
-    const zip_int64_t index = source ? zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
-    if (index < 0) {
-      if (source) zip_source_free(source);
-      zip_discard(out);
-      zip_source_free(sink);
-      throw LinkError(kFileError, "Cannot create a zip package");
-    }
-    zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, LevelFor(data.size()));
-  }
-  if (zip_close(out) != 0) {
-    zip_discard(out);
-    zip_source_free(sink);
-    throw LinkError(kFileError, "Cannot create a zip package");
-  }
-  zip_stat_t st;
-  std::string bytes;
-  if (zip_source_stat(sink, &st) == 0 && zip_source_open(sink) == 0) {
-    bytes.resize(static_cast<std::size_t>(st.size));
-    const zip_int64_t n = zip_source_read(sink, bytes.data(), bytes.size());
-    zip_source_close(sink);
-    if (n < 0 || static_cast<std::size_t>(n) != bytes.size()) bytes.clear();
-  }
-  zip_source_free(sink);
-  if (bytes.empty()) throw LinkError(kFileError, "Cannot create a zip package");
-  return bytes;
 }
 
 }  // namespace tersolv::link::book

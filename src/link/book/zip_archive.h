@@ -12,20 +12,24 @@
 #include <vector>
 
 #include "link/book/book_limits.h"
-#include "link/book/byte_buffer.h"
+#include <string>
 
 struct zip;
 struct zip_file;
 
 namespace tersolv::link::book {
 
+// The deflate level of a new entry of `size` bytes: 6 (as most producers)
+// for small parts, 1 for large ones.
+std::uint32_t DeflateLevelFor(std::size_t size);
+
 class ZipArchive {
  public:
   // LinkError (kFileError) naming `displayName` when `bytes` is no readable
   // zip archive, holds encrypted entries or more entries than allowed.
-  ZipArchive(ByteBuffer bytes, const std::string& displayName, const Limits& limits);
+  ZipArchive(std::string bytes, const std::string& displayName, const Limits& limits);
   ZipArchive(std::string_view bytes, const std::string& displayName, const Limits& limits)
-      : ZipArchive(ByteBuffer(bytes), displayName, limits) {}
+      : ZipArchive(std::string(bytes), displayName, limits) {}
   ~ZipArchive();
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
@@ -43,27 +47,18 @@ class ZipArchive {
     ~Entry();
     Entry(const Entry&) = delete;
     Entry& operator=(const Entry&) = delete;
-    // Appends up to `count` further bytes to `out` (a piece of the size
-    // ReadAhead set, once that is on); false once the entry has ended
-    // (nothing appended). LinkError as Read.
+    // Appends up to `count` further bytes to `out`; false once the entry
+    // has ended (nothing appended). LinkError as Read.
     bool ReadMore(std::string& out, std::size_t count);
-    // From now on the entry is unpacked on another thread, in pieces of
-    // `piece` bytes, a few pieces ahead of ReadMore (which then must be the
-    // only use of the archive until this entry is gone).
-    void ReadAhead(std::size_t piece);
     // The unpacked size the directory gives (it may understate it); 0 if none.
     std::uint64_t Size() const { return size_; }
 
    private:
-    struct Ahead;
-    bool ReadDirect(std::string& out, std::size_t count);
-    void Unpack(std::size_t piece);  // the thread of ReadAhead
     [[noreturn]] void Fail(const std::string& why);
     ZipArchive& zip_;
     std::string name_;
     ::zip_file* file_ = nullptr;
     std::uint64_t size_ = 0, limit_ = 0, done_ = 0;
-    std::unique_ptr<Ahead> ahead_;
   };
 
   // A part produced in pieces: appends its next piece (about a megabyte) to
@@ -75,12 +70,12 @@ class ZipArchive {
   // entries of those that did not exist are added at the end. A written
   // part is never held whole: its pieces are deflated as they come, two at
   // a time on two threads.
-  ByteBuffer Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
+  std::string Write(const std::map<std::string, std::string>& replaced, const std::set<std::string>& removed,
                    const std::map<std::string, PartWriter>& written = {});
 
  private:
   void ReadDirectory();
-  ByteBuffer bytes_;
+  std::string bytes_;
   std::string displayName_;
   Limits limits_;
   std::uint64_t unpacked_ = 0;
@@ -88,12 +83,5 @@ class ZipArchive {
   std::map<std::string, std::uint64_t> index_;
   std::vector<std::string> names_;
 };
-
-}  // namespace tersolv::link::book
-
-namespace tersolv::link::book {
-
-// A new zip package holding `entries` (name, contents) in this order.
-std::string WriteNewZip(const std::vector<std::pair<std::string, std::string>>& entries);
 
 }  // namespace tersolv::link::book

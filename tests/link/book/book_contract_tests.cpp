@@ -5,7 +5,7 @@
 #include "link/book/book_application.h"
 #include "link/book/cell_format.h"
 #include "link/book/file_io.h"
-#include "link/book/workbook_writer.h"
+#include "link/book/writer/workbook_writer.h"
 #include "link/contract/contract_tests.h"
 
 namespace tersolv::link::contract {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "link/book/book_limits.h"
-#include "link/book/workbook_writer.h"
+#include "link/book/writer/workbook_writer.h"
 #include "link/book/zip_archive.h"
 
 namespace tersolv::link::book::testing {
@@ -52,7 +52,7 @@ inline std::string EditPackage(const std::string& bytes, const std::map<std::str
   std::map<std::string, std::string> replaced = edits;
   std::set<std::string> removed;
   std::erase_if(replaced, [&](const auto& edit) { return edit.second == "\x01" && removed.insert(edit.first).second; });
-  return std::string(ZipArchive(bytes, "package", Limits{}).Write(replaced, removed).view());
+  return ZipArchive(bytes, "package", Limits{}).Write(replaced, removed);
 }
 
 // A "Ternary system" sheet of these points, below the three heading rows.

@@ -20,7 +20,7 @@
 #include "link/book/book_application.h"
 #include "link/book/book_test_util.h"
 #include "link/book/file_io.h"
-#include "link/book/workbook_writer.h"
+#include "link/book/writer/workbook_writer.h"
 
 extern char** environ;
 

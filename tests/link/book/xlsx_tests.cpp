@@ -11,7 +11,7 @@
 #include "link/book/book_test_util.h"
 #include "link/book/cell_format.h"
 #include "link/book/formula_refs.h"
-#include "link/book/workbook_writer.h"
+#include "link/book/writer/workbook_writer.h"
 
 namespace tersolv::link::book {
 namespace {

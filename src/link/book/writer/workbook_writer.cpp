@@ -1,4 +1,6 @@
-#include "link/book/workbook_writer.h"
+#include "link/book/writer/workbook_writer.h"
+
+#include <zip.h>
 
 #include <pugixml.hpp>
 
@@ -11,8 +13,13 @@
 namespace tersolv::link::book {
 namespace {
 
-constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
-constexpr const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+std::string ZipErrorText(zip_error_t* error) {
+  const char* text = zip_error_strerror(error);
+  return text ? text : "unknown zip error";
+}
+
+constexpr const char* kDeclaration = kXmlDeclaration;
+constexpr const char* kMain = kMainNamespace;
 constexpr const char* kRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
 std::string Escape(const std::string& text) {
@@ -52,16 +59,7 @@ struct StyleTable {
              "\" fillId=\"0\" borderId=\"0\" xfId=\"0\"" + (bold ? " applyFont=\"1\"" : "") +
              (format ? " applyNumberFormat=\"1\"" : "") +
              (wrap ? " applyAlignment=\"1\"><alignment vertical=\"top\" wrapText=\"1\"/></xf>" : "/>");
-    return std::string(kDeclaration) + "<styleSheet xmlns=\"" + kMain + "\">" +
-           "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font>"
-           "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
-           "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
-           "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
-           "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
-           "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
-           "<cellXfs count=\"" + std::to_string(Xfs.size()) + "\">" + xfs + "</cellXfs>"
-           "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
-           "</styleSheet>";
+    return StylesPart(true, Xfs.size(), xfs);
   }
 };
 
@@ -220,6 +218,45 @@ std::string WriteNewWorkbook(const std::vector<NewSheet>& sheets, int activeShee
 
 void WriteNewWorkbookFile(const std::string& path, const std::vector<NewSheet>& sheets, int activeSheet) {
   ReplaceFile(path, WriteNewWorkbook(sheets, activeSheet));
+}
+
+std::string WriteNewZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* sink = zip_source_buffer_create(nullptr, 0, 0, &error);
+  zip_source_keep(sink);
+  zip_t* out = zip_open_from_source(sink, ZIP_TRUNCATE, &error);
+  if (!out) {
+    zip_source_free(sink);
+    throw LinkError(kFileError, "Cannot create a zip package: " + ZipErrorText(&error));
+  }
+  for (const auto& [name, data] : entries) {
+    zip_source_t* source = zip_source_buffer(out, data.data(), data.size(), 0);
+    const zip_int64_t index = source ? zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
+    if (index < 0) {
+      if (source) zip_source_free(source);
+      zip_discard(out);
+      zip_source_free(sink);
+      throw LinkError(kFileError, "Cannot create a zip package");
+    }
+    zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, DeflateLevelFor(data.size()));
+  }
+  if (zip_close(out) != 0) {
+    zip_discard(out);
+    zip_source_free(sink);
+    throw LinkError(kFileError, "Cannot create a zip package");
+  }
+  zip_stat_t st;
+  std::string bytes;
+  if (zip_source_stat(sink, &st) == 0 && zip_source_open(sink) == 0) {
+    bytes.resize(static_cast<std::size_t>(st.size));
+    const zip_int64_t n = zip_source_read(sink, bytes.data(), bytes.size());
+    zip_source_close(sink);
+    if (n < 0 || static_cast<std::size_t>(n) != bytes.size()) bytes.clear();
+  }
+  zip_source_free(sink);
+  if (bytes.empty()) throw LinkError(kFileError, "Cannot create a zip package");
+  return bytes;
 }
 
 }  // namespace tersolv::link::book

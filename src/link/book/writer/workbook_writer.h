@@ -1,12 +1,14 @@
 // Writes a new .xlsx workbook from a plain description: sheets with values,
 // text and formulas, bold rows, column widths and merged cells. Builds the
-// template workbook, the bundled example and test files.
+// template workbook, the bundled example and test files; not part of the
+// program (which only changes workbooks it opens).
 #pragma once
 
 #include <map>
 #include <set>
 #include <string>
 #include <variant>
+#include <utility>
 #include <vector>
 
 namespace tersolv::link::book {
@@ -31,5 +33,8 @@ struct NewSheet {
 std::string WriteNewWorkbook(const std::vector<NewSheet>& sheets, int activeSheet = 0);
 // The same, into a file (replaced safely if it exists).
 void WriteNewWorkbookFile(const std::string& path, const std::vector<NewSheet>& sheets, int activeSheet = 0);
+
+// A new zip package holding `entries` (name, contents) in this order.
+std::string WriteNewZip(const std::vector<std::pair<std::string, std::string>>& entries);
 
 }  // namespace tersolv::link::book
