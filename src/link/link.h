@@ -149,8 +149,8 @@ class Application {
   virtual void OpenWorkbook(const std::string& path, bool readOnly) = 0;
   // Opens a new, untitled workbook made from the file at `templatePath`
   // (which itself stays untouched) and makes it the active workbook: it can be
-  // edited at once, and its first save asks for a name, offered in
-  // `saveFolder`. Backends without such a document refuse it (kOtherError).
+  // edited at once, and its first save asks for a name (`saveFolder` is
+  // suggested for it where the backend can). Backends without such a document refuse it (kOtherError).
   virtual void NewWorkbookFromTemplate(const std::string& templatePath, const std::string& saveFolder) {
     (void)saveFolder;
     throw LinkError(kOtherError, "Cannot make a new workbook from \"" + templatePath + "\" here");

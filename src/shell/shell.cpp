@@ -194,7 +194,8 @@ void Shell::ClickHandler(int index) {
 }
 
 // A new untitled workbook made from the template: the template itself is
-// never written, and the first save asks for a name in the working folder.
+// never written, and the first save asks for a name (the working folder
+// suggested).
 void Shell::CreateDataFile() {
   if (!XlApp) return;
   XlApp->NewWorkbookFromTemplate(ProgramFolder + kTemplateFileName, WorkFolder);

@@ -108,8 +108,9 @@ class CalcApplication : public Application {
   // A read-write open of a file that another office has locked fails with
   // kFileError naming the lock; a missing or unreadable file with kFileError.
   void OpenWorkbook(const std::string& path, bool readOnly) override;
-  // Loads the template "as template" (an untitled copy); the office's Save As
-  // dialog starts in `saveFolder`.
+  // Loads the template "as template" (an untitled copy), with `saveFolder` as
+  // the suggested folder of its first save (LibreOffice 7.4's Save As dialog
+  // does not take it up: it starts in the user's documents folder).
   void NewWorkbookFromTemplate(const std::string& templatePath, const std::string& saveFolder) override;
   // Fails with kApplicationGone once the office is gone (the switch itself
   // is still set, and pending events are delivered).
