@@ -240,21 +240,6 @@ py::dict Evaluate(int kind, const Doubles& T, const Doubles& P, const Flags& sat
   return result;
 }
 
-// A front end that shows nothing: the Python half raises what matters.
-class SilentFrontend : public link::Frontend {
- public:
-  std::string Caption() const override { return caption_; }
-  void SetCaption(const std::string& caption) override { caption_ = caption; }
-  void SetExpanded(bool) override {}
-  void ShowMessage(link::MessageIcon, const std::string&) override {}
-  void ProcessEvents() override {}
-  void WatchSheet(std::shared_ptr<link::Worksheet>) override {}
-  void SetChanged(bool) override {}
-
- private:
-  std::string caption_;
-};
-
 // Thrown by the progress callback on Ctrl-C: not a std::exception, so that
 // the job does not take it for a run-time error of a point and save.
 struct Interrupted {};
@@ -284,7 +269,7 @@ py::dict CalcFile(const std::string& book, const std::string& sheet, const std::
     py::gil_scoped_acquire held;
     if (PyErr_CheckSignals() != 0) throw Interrupted{};
   };
-  SilentFrontend frontend;
+  link::SilentFrontend frontend;
   job::CalcFileOutcome outcome;
   std::string openError;
   bool interrupted = false;

@@ -12,24 +12,11 @@
 
 #include "calc/driver.h"
 #include "input/reader.h"
+#include "link/frontend.h"
 #include "link/memory/memory.h"
 
 namespace tersolv {
 namespace {
-
-class SilentFrontend : public link::Frontend {
- public:
-  std::string Caption() const override { return caption_; }
-  void SetCaption(const std::string& caption) override { caption_ = caption; }
-  void SetExpanded(bool) override {}
-  void ShowMessage(link::MessageIcon, const std::string&) override {}
-  void ProcessEvents() override {}
-  void WatchSheet(std::shared_ptr<link::Worksheet>) override {}
-  void SetChanged(bool) override {}
-
- private:
-  std::string caption_;
-};
 
 constexpr int kPoints = 32767;
 
@@ -62,7 +49,7 @@ struct Sheet {
     if (reader.ReadWorksheet(sheet, false) != 0 || reader.Points.PointCount != kPoints) std::abort();
   }
   link::memory::MemoryApplication app;
-  SilentFrontend frontend;
+  link::SilentFrontend frontend;
   water::WaterModel water;
   input::WorksheetReader reader;
 };

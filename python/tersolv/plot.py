@@ -35,6 +35,7 @@ from collections import namedtuple
 import numpy as np
 
 from . import components, ternary
+from ._numbers import finite_number
 
 __all__ = ["h2s_solubility", "halite_solubility", "activity", "density", "saturation_map", "table", "save", "KINDS"]
 
@@ -100,7 +101,7 @@ def parse_values(text, allow_sat=False):
             values.extend(_parse_range(item))
         else:
             try:
-                values.append(_parse_number(item))
+                values.append(finite_number(item))
             except ValueError:
                 if allow_sat:
                     raise ValueError(f"{item!r} is neither a number nor sat") from None
@@ -108,21 +109,11 @@ def parse_values(text, allow_sat=False):
     return values
 
 
-def _parse_number(text):
-    try:
-        value = float(text)
-    except ValueError:
-        raise ValueError(f"{text!r} is not a number") from None
-    if not math.isfinite(value):
-        raise ValueError(f"{text!r} is not a finite number")
-    return value
-
-
 def _parse_range(text):
     parts = text.split(":")
     if len(parts) != 3:
         raise ValueError(f"{text!r}: a range is start:stop:step")
-    start, stop, step = map(_parse_number, parts)
+    start, stop, step = map(finite_number, parts)
     if step <= 0 or stop < start:
         raise ValueError(f"{text!r}: a range needs start <= stop and a step above 0")
     count = math.floor((stop - start) / step * (1 + 1e-12) + 1e-9) + 1
@@ -142,7 +133,7 @@ def _values(name, value):
         if allow_sat and isinstance(item, str) and item.strip().lower() == "sat":
             values.append("sat")
         else:
-            values.append(_parse_number(item) if isinstance(item, str) else float(item))
+            values.append(finite_number(item) if isinstance(item, str) else float(item))
             if not math.isfinite(values[-1]):
                 raise ValueError(f"{item!r} is not a finite number")
     return values

@@ -29,6 +29,8 @@ from dataclasses import dataclass
 
 import numpy as np
 
+from ._numbers import finite_number
+
 COLUMNS = ("group", "dataset", "T_C", "P_MPa", "m_NaCl", "quantity", "value", "unit")
 M_WATER = 0.0180153  # kg/mol: the molar mass with which the compilation turns x into m
 
@@ -101,14 +103,6 @@ _NUMBER = r"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?"
 _ANNOTATED = re.compile(rf"^≈?\s*({_NUMBER})\s*\((.*)\)$")
 
 
-def _number(text, what):
-    try:
-        value = float(text)
-    except ValueError:
-        raise ValueError(f"{what} {text!r} is not a number") from None
-    if not math.isfinite(value):
-        raise ValueError(f"{what} {text!r} is not a finite number")
-    return value
 
 
 def _pressure(text):
@@ -118,8 +112,8 @@ def _pressure(text):
         return "sat", "" if t.lower() == "sat" else "saturation pressure of water taken for: " + t
     match = _ANNOTATED.match(t)
     if match:
-        return _number(match.group(1), "P_MPa"), t
-    P = _number(t, "P_MPa")
+        return finite_number(match.group(1), "P_MPa"), t
+    P = finite_number(t, "P_MPa")
     if P < 0:
         raise ValueError(f"P_MPa {t!r} is negative")
     return P, ""
@@ -152,7 +146,7 @@ def _measurement(line, row):
     if missing:
         raise ValueError("empty or missing " + ", ".join(missing))
     quantity, per_unit = _quantity(row["quantity"], row["unit"])
-    T = _number(row["T_C"], "T_C")
+    T = finite_number(row["T_C"], "T_C")
     P, remark = _pressure(row["P_MPa"])
     m_text = row["m_NaCl"].strip()
     if m_text in ("", "—", "-"):
@@ -160,12 +154,12 @@ def _measurement(line, row):
             raise ValueError(f"m_NaCl is needed for {quantity.name!r}")
         m_nacl = 0.0
     else:
-        m_nacl = _number(m_text, "m_NaCl")
+        m_nacl = finite_number(m_text, "m_NaCl")
         if m_nacl < 0:
             raise ValueError(f"m_NaCl {m_text!r} is negative")
         if m_nacl > 0 and not quantity.brine:
             raise ValueError(f"{quantity.name!r} is a property of pure water: m_NaCl must be 0 or empty")
-    value = _number(row["value"], "value")
+    value = finite_number(row["value"], "value")
     if value < 0 or (quantity.convert is _h2s_molality and not value < 1):
         raise ValueError(f"value {row['value']!r} is out of range for {quantity.name!r}")
     return Measurement(line, row["group"].strip(), row["dataset"].strip(), T, P, remark, m_nacl,

@@ -33,4 +33,21 @@ class Frontend {
   virtual void SetChanged(bool changed) = 0;
 };
 
+// A front end that shows nothing and watches nothing: for callers that take
+// the outcome from the reader's and the driver's return values and exceptions
+// (the Python module, benchmarks).
+class SilentFrontend : public Frontend {
+ public:
+  std::string Caption() const override { return caption_; }
+  void SetCaption(const std::string& caption) override { caption_ = caption; }
+  void SetExpanded(bool) override {}
+  void ShowMessage(MessageIcon, const std::string&) override {}
+  void ProcessEvents() override {}
+  void WatchSheet(std::shared_ptr<Worksheet>) override {}
+  void SetChanged(bool) override {}
+
+ private:
+  std::string caption_;
+};
+
 }  // namespace tersolv::link

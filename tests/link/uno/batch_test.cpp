@@ -11,7 +11,7 @@
 #include "fakes/sheets.h"
 #include "input/reader.h"
 #include "link/uno/calc_application.h"
-#include "office_fixture.h"
+#include "office_test.h"
 #include "water/water.h"
 
 namespace tersolv::link::uno {
@@ -65,22 +65,8 @@ testing::Cell At(int row, int column, Value value) {
   return cell;
 }
 
-class CalcBatch : public ::testing::Test {
+class CalcBatch : public testing::OfficeTest {
  protected:
-  void SetUp() override {
-    if (const std::string missing = testing::OfficeMissing(); !missing.empty()) GTEST_SKIP() << missing;
-    folder_ = fs::path(::testing::TempDir()) / ("tersolv-batch-" + std::to_string(::getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    TestOffice::Shared().EnsureRunning();
-    app_ = TestOffice::Shared().Attach();
-    TestOffice::CloseAllDocuments(*app_);
-  }
-  void TearDown() override {
-    app_.reset();
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
 
   // Opens a workbook of these sheets (the first one active) read-write; returns its path.
   std::string Open(const std::string& stem, const std::vector<testing::Sheet>& sheets) {
@@ -116,9 +102,7 @@ class CalcBatch : public ::testing::Test {
     return texts;
   }
 
-  fs::path folder_;
   std::string path_;
-  std::unique_ptr<CalcApplication> app_;
 };
 
 // (What a batch leaves of plain cells and colours is in the contract suite.)

@@ -17,7 +17,7 @@
 #include "fakes/recording_frontend.h"
 #include "input/reader.h"
 #include "link/uno/calc_application.h"
-#include "office_fixture.h"
+#include "office_test.h"
 #include "water/water.h"
 
 namespace tersolv::link::uno {
@@ -54,22 +54,8 @@ bool ParseNumber(const std::string& text, double& value) {
   return !text.empty() && end == text.c_str() + text.size();
 }
 
-class CalcLink : public ::testing::Test {
+class CalcLink : public testing::OfficeTest {
  protected:
-  void SetUp() override {
-    if (const std::string missing = testing::OfficeMissing(); !missing.empty()) GTEST_SKIP() << missing;
-    folder_ = fs::path(::testing::TempDir()) / ("tersolv-calc-" + std::to_string(::getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    TestOffice::Shared().EnsureRunning();
-    app_ = TestOffice::Shared().Attach();
-    TestOffice::CloseAllDocuments(*app_);
-  }
-  void TearDown() override {
-    app_.reset();
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
 
   // A "Ternary system" sheet with `points` rows of input (and a "Notes" sheet), opened read-write.
   std::string OpenTernary(const std::string& stem, int points) {
@@ -86,8 +72,6 @@ class CalcLink : public ::testing::Test {
     return path;
   }
 
-  fs::path folder_;
-  std::unique_ptr<CalcApplication> app_;
 };
 
 TEST_F(CalcLink, UserEditsOfTheDataSheetAreQueuedUntilAskedForAndOwnWritesNeverCount) {
