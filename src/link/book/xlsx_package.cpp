@@ -240,6 +240,19 @@ void XlsxFile::EnsureStyles() {
   stylesDirty_ = true;
 }
 
+std::size_t XlsxFile::SameOrNewStyleEntry(const char* listName, pugi::xml_node entry,
+                                          std::vector<pugi::xml_node>& nodes, std::vector<std::string>& texts) {
+  std::string text = SerializeNode(entry);
+  const std::size_t index = static_cast<std::size_t>(std::find(texts.begin(), texts.end(), text) - texts.begin());
+  if (index < texts.size()) return index;
+  pugi::xml_node list = ChildElement(styles_.document_element(), listName);
+  nodes.push_back(list.insert_copy_after(entry, nodes.back()));
+  texts.push_back(std::move(text));
+  (list.attribute("count") ? list.attribute("count") : list.append_attribute("count")).set_value(nodes.size());
+  stylesDirty_ = true;
+  return index;
+}
+
 int XlsxFile::ColoredStyle(int style, Rgb color) {
   const auto key = std::make_pair(style, color);
   if (auto it = colored_.find(key); it != colored_.end()) return it->second;
@@ -266,31 +279,12 @@ int XlsxFile::ColoredStyle(int style, Rgb color) {
   char argb[16];
   std::snprintf(argb, sizeof argb, "FF%02X%02X%02X", color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
   colorNode.append_attribute("rgb") = argb;
-  const std::string fontText = SerializeNode(font);
-  std::size_t newFont = std::find(fontText_.begin(), fontText_.end(), fontText) - fontText_.begin();
-  const pugi::xml_node root = styles_.document_element();
-  if (newFont == fontText_.size()) {
-    pugi::xml_node fonts = ChildElement(root, "fonts");
-    fonts_.push_back(fonts.insert_copy_after(font, fonts_.back()));
-    fontText_.push_back(fontText);
-    fonts.attribute("count") ? fonts.attribute("count").set_value(fonts_.size())
-                             : fonts.append_attribute("count").set_value(fonts_.size());
-    stylesDirty_ = true;
-  }
+  const std::size_t newFont = SameOrNewStyleEntry("fonts", font, fonts_, fontText_);
 
   pugi::xml_node newXf = scratch.append_copy(xf);
   (newXf.attribute("fontId") ? newXf.attribute("fontId") : newXf.append_attribute("fontId")).set_value(newFont);
   (newXf.attribute("applyFont") ? newXf.attribute("applyFont") : newXf.append_attribute("applyFont")).set_value("1");
-  const std::string xfText = SerializeNode(newXf);
-  std::size_t index = std::find(xfText_.begin(), xfText_.end(), xfText) - xfText_.begin();
-  if (index == xfText_.size()) {
-    pugi::xml_node xfs = ChildElement(root, "cellXfs");
-    cellXfs_.push_back(xfs.insert_copy_after(newXf, cellXfs_.back()));
-    xfText_.push_back(xfText);
-    xfs.attribute("count") ? xfs.attribute("count").set_value(cellXfs_.size())
-                           : xfs.append_attribute("count").set_value(cellXfs_.size());
-    stylesDirty_ = true;
-  }
+  const std::size_t index = SameOrNewStyleEntry("cellXfs", newXf, cellXfs_, xfText_);
   colored_[key] = static_cast<int>(index);
   return static_cast<int>(index);
 }

@@ -197,6 +197,11 @@ class XlsxFile final : public BookFile {
   void ParseStyles(const std::string& text, const std::string& part);
   void EnsureSharedStrings();
   void EnsureStyles();
+  // The index of the entry of the styles list `listName` (fonts, cellXfs)
+  // that is the same as `entry`; a copy of `entry` appended (and the list's
+  // count updated) when there is none.
+  std::size_t SameOrNewStyleEntry(const char* listName, pugi::xml_node entry, std::vector<pugi::xml_node>& nodes,
+                                  std::vector<std::string>& texts);
   void AddPart(const std::string& part, const std::string& contentType, const std::string& relType);
   void DropCalcChain();
   void DropStaleFormulaValues();
