@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "hkf/hkf.h"
-#include "nacl/real_water.h"
+#include "water/real_water.h"
 
 namespace tersolv::hkf {
 namespace {

@@ -3,20 +3,16 @@
 //   beta1, Cphi at the check points of the 8-digit coefficients;
 // - A_phi of water at 25 C, 0.3915 (Bradley and Pitzer, J. Phys. Chem. 83
 //   (1979) 1599); phi and gamma+- of 1 mol/kg NaCl at 25 C, 0.936 and 0.657
-//   (Robinson and Stokes, Electrolyte Solutions, 2nd ed., Appendix 8.10);
-// - the reference points (calc/reference_points.h, 8 digits) of the columns
-//   these models give, combined by the calculation's equations.
+//   (Robinson and Stokes, Electrolyte Solutions, 2nd ed., Appendix 8.10).
+// The columns these models give are compared with the reference points of an
+// independent implementation through the calculation (calc/reference_test.cpp,
+// apps/point_cli_test.cpp).
 #include <cmath>
-#include <optional>
 
 #include <gtest/gtest.h>
 
-#include "calc/equations.h"
-#include "calc/reference_points.h"
-#include "h2s/h2s.h"
-#include "hkf/hkf.h"
-#include "nacl/halite.h"
-#include "nacl/real_water.h"
+#include "nacl/pitzer.h"
+#include "water/real_water.h"
 
 namespace tersolv::nacl {
 namespace {
@@ -54,54 +50,6 @@ TEST(NaClWithWater, DebyeHueckelSlopeAndOneMolalNaClAt25C) {
     const NaClActivity a = EvaluateNaClActivity(1, 0, s.Density, 298.15, s.Dielectric, params, {});
     EXPECT_NEAR(OsmoticCoefficient(1, 0, a, params, {}), 0.936, 0.0015);
     EXPECT_NEAR(std::exp(a.LnGammaPM), 0.657, 0.0015);
-  }
-}
-
-TEST(NaClWithWater, HaliteSolubilityOfTheComponentsPoints) {
-  for (const auto& p : reference::kComponents) {
-    SCOPED_TRACE(testing::Message() << p.T << " C, " << p.P << " MPa");
-    const double T = p.T + 273.15, P = p.NormalisedP * 10;
-    const water::WaterState s = WaterAt(T, P).State;
-    const double L = (HaliteGibbsEnergy(T, P) - hkf::HKFProperties(1, s).HKFGibbsEnergy -
-                      hkf::HKFProperties(-1, s).HKFGibbsEnergy) / (2 * kGasConstant * T);
-    const std::optional<double> m =
-        calc::HaliteSolubility(L, s.Density, T, s.Dielectric, ArcherSetAt(T, P), {});
-    if (p.Values[7] == reference::kNotFound) {
-      EXPECT_FALSE(m);
-    } else {
-      ASSERT_TRUE(m);
-      EXPECT_NEAR(*m / p.Values[7], 1, 1e-7);
-    }
-  }
-}
-
-TEST(NaClWithWater, TernaryColumnsOfTheseModels) {
-  for (const auto& group : reference::kTernary) {
-    for (const auto& p : group.Points) {
-      SCOPED_TRACE(testing::Message() << group.Name << ", m(NaCl) " << p.MNaCl);
-      const double T = p.T + 273.15, P = p.P * 10, mH = p.MH2S, mN = p.MNaCl;
-      water::WaterModel w = WaterAt(T, P);
-      const water::WaterState s = w.State;
-      const h2s::H2SResults pure = h2s::H2SProperties(w, T, P);
-      const double m0 = pure.H2SSolubilityIdeal, start = calc::SolubilityInPureWater(
-          m0, pure.H2SSolubilityMolality, H2SSelfInteraction(T)).LastIterate;
-      const NaClParameters params = ArcherSetAt(T, P);
-      const H2SInteraction h = H2SInteractionParameters(T);
-      const NaClActivity a = EvaluateNaClActivity(mN, mH, s.Density, T, s.Dielectric, params, h);
-      const double vW = kWaterMolarMass / s.Density;
-      const double vPhi = ApparentMolarVolume(mN, a, T, s.Dielectric, s.DielectricDP, s.Density, s.DensityDP,
-                                              params, hkf::HKFProperties(1, s).HKFVolume,
-                                              hkf::HKFProperties(-1, s).HKFVolume);
-      const double v = calc::SolutionVolumeAndDensity(
-          mH, mN, vW, calc::H2SPartialVolume(T, s.Density, vW, s.DensityDP), vPhi).MolarVolume;
-      const double got[] = {OsmoticCoefficient(mN, mH, a, params, h),
-                            calc::SolubilityInSolution(m0, start, mN, h), std::exp(LnGammaH2S(mH, mN, h)),
-                            std::exp(a.LnGammaPM), v};
-      const int column[] = {5, 8, 9, 10, 12};
-      for (int k = 0; k < 5; ++k) {
-        EXPECT_NEAR(got[k] / p.Values[column[k] - 5], 1, 1e-7) << "column " << column[k];
-      }
-    }
   }
 }
 

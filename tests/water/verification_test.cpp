@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
+#include "calc/reference_points.h"
 #include "water/residual.h"
 #include "water/water.h"
 
@@ -81,54 +83,23 @@ TEST(DielectricTable4, AllTenPointsWithIapws95Densities) {
   }
 }
 
+// The water columns of the "Components" reference points (an independent code), to 1e-8 or the
+// 8th digit, and the saturation pressures of the "sat" rows to their 10 printed digits.
 TEST(ComponentsReference, WaterDensityVolumeAndFugacity) {
-  // T degC, P MPa (saturation in the "0" rows), rho g/cm3, V cm3/mol, fugacity MPa; 1e-8 or the 8th digit
-  const struct { double TC, PMPa; bool Saturation; double Rho, Volume, Fugacity; } rows[] = {
-      {25, 0.1, false, 0.99704704, 18.068624, 0.0031670835},
-      {25, 10, false, 1.001467, 17.988879, 0.0034035229},
-      {25, 50, false, 1.0184392, 17.689095, 0.0045385826},
-      {25, 100, false, 1.037872, 17.35789, 0.0064623288},
-      {50, 0.1, false, 0.98803447, 18.233441, 0.012311661},
-      {50, 10, false, 0.992308, 18.154916, 0.013165321},
-      {50, 50, false, 1.0086859, 17.860137, 0.017212463},
-      {50, 100, false, 1.0274274, 17.534347, 0.023924572},
-      {100, 0.1014179967, true, 0.95834905, 18.798232, 0.099897325},
-      {100, 10, false, 0.96293375, 18.70873, 0.10605684},
-      {100, 50, false, 0.98026946, 18.377873, 0.13469339},
-      {100, 100, false, 0.99976179, 18.01956, 0.18058835},
-      {150, 0.476164538, true, 0.91700774, 19.64571, 0.45710181},
-      {150, 10, false, 0.9223215, 19.532525, 0.48199444},
-      {150, 50, false, 0.94269608, 19.110367, 0.60036137},
-      {150, 100, false, 0.96484615, 18.671648, 0.78517669},
-      {200, 1.5549279, true, 0.8646581, 20.835135, 1.4266769},
-      {200, 10, false, 0.87093528, 20.684967, 1.4916935},
-      {200, 50, false, 0.89697055, 20.08457, 1.8350077},
-      {200, 100, false, 0.92374017, 19.502527, 2.3595501},
-      {250, 3.976174931, true, 0.79889422, 22.550255, 3.4122686},
-      {250, 10, false, 0.80570277, 22.359695, 3.5200431},
-      {250, 50, false, 0.84241106, 21.385365, 4.302964},
-      {250, 100, false, 0.87665963, 20.5499, 5.4742586},
-      {300, 8.587904941, true, 0.71213564, 25.297523, 6.740243},
-      {300, 10, false, 0.71528753, 25.186051, 6.7908463},
-      {300, 50, false, 0.77647715, 23.201285, 8.310719},
-      {300, 100, false, 0.82317124, 21.885201, 10.522351},
-      {325, 12.05101495, true, 0.65432798, 27.532474, 8.962839},
-      {325, 10, false, 0.64586498, 27.893242, 8.8610028},
-      {325, 50, false, 0.73762623, 24.423302, 10.902419},
-      {325, 100, false, 0.79374708, 22.696484, 13.803915},
-  };
   WaterModel water;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message() << row.TC << " degC, " << row.PMPa << " MPa");
-    const double T = row.TC + 273.15;
-    double P = row.PMPa * 10, rhoV = 0, rhoL = 0;
-    if (row.Saturation) P = water.SaturationPressure(T, rhoV, rhoL);
-    EXPECT_NEAR(P / 10, row.PMPa, Printed(row.PMPa, 10));
+  for (const auto& row : reference::kComponents) {
+    SCOPED_TRACE(testing::Message() << row.T << " degC, " << row.P);
+    const double T = row.T + 273.15;
+    double P = row.NormalisedP * 10, rhoV = 0, rhoL = 0;
+    if (std::string(row.P) == "sat") P = water.SaturationPressure(T, rhoV, rhoL);
+    EXPECT_NEAR(P / 10, row.NormalisedP, Printed(row.NormalisedP, 10));
     const double rho = water.WaterDensity(T, P, kLiquidPhase);
     const double gIdeal = water.IdealGasGibbsEnergy(T);
     const double fugacity = std::exp((water.WaterGibbsEnergy(T, P, rho) - gIdeal) / (kGasConstant * T)) / 10;
-    for (const auto& [got, want] : {std::pair{rho, row.Rho}, {kWaterMolarMass / rho, row.Volume}, {fugacity, row.Fugacity}})
-      EXPECT_NEAR(got, want, std::max(1e-8 * std::fabs(want), Printed(want, 8)));
+    for (int k = 0; const double got : {rho, kWaterMolarMass / rho, fugacity}) {
+      const double want = row.Values[k++];
+      EXPECT_NEAR(got, want, std::max(1e-8 * std::fabs(want), Printed(want, 8))) << "column " << k + 2;
+    }
   }
 }
 
