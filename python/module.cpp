@@ -66,7 +66,9 @@ struct Message {
 // its own) and a calculator; its messages.
 struct Worker {
   explicit Worker(bool extendedRange) : Calculator(input::StandardHaliteData(), true, extendedRange) {}
-  water::WaterModel CheckWater;
+  // Its water model checks the points too: the calculation then finds the
+  // saturation state, the temperature factors and the residual at the
+  // liquid's density already evaluated.
   calc::PointCalculator Calculator;
   std::vector<Message> Messages;
 };
@@ -101,11 +103,11 @@ Checked CheckPoint(Worker& worker, const Inputs& in, std::size_t i, Outputs& out
     pressure = {input::PressureInput::Kind::MPa, in.P[i]};
   }
   try {
-    const input::PressureCheck checked = input::CheckPressure(worker.CheckWater, c.T, pressure, in.ExtendedRange);
+    const input::PressureCheck checked = input::CheckPressure(worker.Calculator.Water(), c.T, pressure, in.ExtendedRange);
     if ((c.Check = checked.Check)) return c;
     c.P = checked.P;
     out.P[i] = checked.Saturation ? input::SheetPressure(c.P) : pressure.Value;
-    c.Density = input::EvaluateDensity(worker.CheckWater, c.T, c.P);
+    c.Density = input::EvaluateDensity(worker.Calculator.Water(), c.T, c.P);
   } catch (const std::exception& e) {
     c.Check = {1, 2};
     c.Error = e.what();
@@ -135,8 +137,6 @@ void EvaluatePoint(Worker& worker, const Inputs& in, std::size_t i, Outputs& out
     worker.Messages.push_back({i, std::move(text)});
     return;
   }
-  const input::SaturationState& s = c.Density.Saturation;
-  if (s.Psat > 0) worker.Calculator.Water().RememberSaturation(c.T, s.Psat, s.RhoVapour, s.RhoLiquid);
   const double mH2S = in.Kind == 2 ? in.Molality[0][i] : 0.0;
   const double mNaCl = in.Kind == 2 ? in.Molality[1][i] : 0.0;
   const calc::PointOutcome outcome = worker.Calculator.Compute(in.Kind, c.T, c.P, c.Density.Rho, mH2S, mNaCl);

@@ -55,6 +55,9 @@ void PointCalculator::Run(int kind, double T, double P, double Rho, double MH, d
   const double epsilon = water_.State.Dielectric;
   const double rhoDP = water_.State.DensityDP;
   const double epsilonDP = water_.State.DielectricDP;
+  // The Gibbs energy of the liquid first, while the water model still holds
+  // the residual at Rho.
+  const double gWater = water_.WaterGibbsEnergy(T, P, Rho);
   if (T != idealT_) {
     idealT_ = 0;  // not valid should the call fail
     idealGibbs_ = water_.IdealGasGibbsEnergy(T);
@@ -63,7 +66,6 @@ void PointCalculator::Run(int kind, double T, double P, double Rho, double MH, d
   }
   const double gIdeal = idealGibbs_;
   const double psatAtT = idealSatPressure_;
-  const double gWater = water_.WaterGibbsEnergy(T, P, Rho);
   const double lnFw = CheckFinite((gWater - gIdeal) / RT, "the fugacity of water");
   const double fw = CheckFinite(std::exp(lnFw), "the fugacity of water");
 

@@ -12,6 +12,11 @@ namespace {
 // bar cm3/(g K): rho [g/cm3] x T [K] x R [J/(g K)] gives MPa; x 10 gives bar.
 constexpr double kPressureFactor = 4.6151805;
 
+// A non-analytic term whose factor psi = exp(-C (delta-1)^2 - D (tau-1)^2) is
+// below exp(-69) ~ 1e-30 adds less than 1e-25 of any of the sums (its other
+// factors stay below ~1e5 there): it is not evaluated.
+constexpr double kNegligibleExponent = 69.0;
+
 // Factors of the non-analytic terms that depend on delta and tau together.
 struct DistanceFunction {
   double Delta = 0;    // Delta = theta^2 + B ((delta - 1)^2)^a
@@ -136,9 +141,16 @@ ResidualDerivatives EvaluateResidual(const TauFactors& tf, double delta, NonAnal
   const double dm1 = delta - 1.0;
   const double x = dm1 * dm1;
   DistanceFunction dist;
+  const coef::NonAnalyticTerm* distOf = nullptr;  // the term whose Delta `dist` holds
   for (std::size_t i = 0; i < coef::kNonAnalytic.size(); ++i) {
     const auto& c = coef::kNonAnalytic[i];
-    if (i == 0 || !SameDistance(c, coef::kNonAnalytic[i - 1])) dist = MakeDistance(c, tf.OneMinusTau, dm1, x);
+    // Away from the critical point psi is below exp(-69) ~ 1e-30 and the
+    // term cannot change a sum in double precision: skip its powers.
+    if (c.C * x + c.D * tf.TauMinusOneSquared > kNegligibleExponent) continue;
+    if (distOf == nullptr || !SameDistance(c, *distOf)) {
+      dist = MakeDistance(c, tf.OneMinusTau, dm1, x);
+      distOf = &c;
+    }
     const double psi = std::exp(-c.C * x) * tf.NonAnalyticPsiTau[i];
     const double db = std::pow(dist.Delta, c.B);
     phi += c.N * db * delta * psi;
@@ -165,27 +177,49 @@ double IdealGasPhi(double delta, double tau) {
   return phi;
 }
 
-double PhiAt(const TauFactors& tf, double Rho) {
-  const double delta = Rho / kCriticalDensity;
-  return IdealGasPhi(delta, tf.Tau) + EvaluateResidual(tf, delta, NonAnalyticMode::kPressure).Phi;
+const TauFactors& ResidualCache::Factors(double T) {
+  if (T != factorsT_) {
+    factorsT_ = 0;  // not valid should the evaluation fail
+    factors_ = MakeTauFactors(kCriticalTemperature / T);
+    factorsT_ = T;
+  }
+  return factors_;
 }
 
-void PressureAt(const TauFactors& tf, double T, double Rho, double& P, double& DPDRho) {
+ResidualDerivatives ResidualCache::At(double T, double delta, NonAnalyticMode mode) {
+  const TauFactors& tf = Factors(T);
+  // The two modes differ only on the critical isotherm.
+  const bool sameMode = mode == residualMode_ || tf.TauMinusOneSquared != 0;
+  if (T == residualT_ && delta == residualDelta_ && sameMode) return residual_;
+  residualT_ = 0;
+  residual_ = EvaluateResidual(tf, delta, mode);
+  residualT_ = T;
+  residualDelta_ = delta;
+  residualMode_ = mode;
+  return residual_;
+}
+
+double PhiAt(ResidualCache& cache, double T, double Rho) {
   const double delta = Rho / kCriticalDensity;
-  const ResidualDerivatives r = EvaluateResidual(tf, delta, NonAnalyticMode::kPressure);
+  return IdealGasPhi(delta, kCriticalTemperature / T) + cache.At(T, delta, NonAnalyticMode::kPressure).Phi;
+}
+
+void PressureAt(ResidualCache& cache, double T, double Rho, double& P, double& DPDRho) {
+  const double delta = Rho / kCriticalDensity;
+  const ResidualDerivatives r = cache.At(T, delta, NonAnalyticMode::kPressure);
   P = kPressureFactor * Rho * T * (1.0 + delta * r.PhiD);
   DPDRho = kPressureFactor * T * CompressibilityFactor(r, delta);
 }
 
-PhaseTerms PhaseTermsAt(const TauFactors& tf, double delta) {
-  const ResidualDerivatives r = EvaluateResidual(tf, delta, NonAnalyticMode::kPressure);
+PhaseTerms PhaseTermsAt(ResidualCache& cache, double T, double delta) {
+  const ResidualDerivatives r = cache.At(T, delta, NonAnalyticMode::kPressure);
   return {delta * (1.0 + delta * r.PhiD), CompressibilityFactor(r, delta), r.Phi + delta * r.PhiD + std::log(delta)};
 }
 
 double WaterModel::HelmholtzPhi(double T, double Rho) const {
   if (T <= 0 || Rho <= 0) return 0;
   FpScope fp("HelmholtzPhi", "T", T, "Rho", Rho);
-  return fp.Check(PhiAt(MakeTauFactors(kCriticalTemperature / T), Rho));
+  return fp.Check(PhiAt(residuals_, T, Rho));
 }
 
 std::int16_t WaterModel::WaterPressure(double T, double Rho, double& P, double& DPDRho) const {
@@ -193,7 +227,7 @@ std::int16_t WaterModel::WaterPressure(double T, double Rho, double& P, double& 
   FpScope fp("WaterPressure", "T", T, "Rho", Rho);
   double p = 0;
   double dp = 0;
-  PressureAt(MakeTauFactors(kCriticalTemperature / T), T, Rho, p, dp);
+  PressureAt(residuals_, T, Rho, p, dp);
   fp.Check(p);
   fp.Check(dp);
   P = p;
@@ -204,8 +238,7 @@ std::int16_t WaterModel::WaterPressure(double T, double Rho, double& P, double& 
 double WaterModel::DensityDerivative(double T, double Rho) const {
   FpScope fp("DensityDerivative", "T", T, "Rho", Rho);
   const double delta = Rho / kCriticalDensity;
-  const ResidualDerivatives r =
-      EvaluateResidual(MakeTauFactors(kCriticalTemperature / T), delta, NonAnalyticMode::kCompressibility);
+  const ResidualDerivatives r = residuals_.At(T, delta, NonAnalyticMode::kCompressibility);
   return fp.Check(1.0 / (kPressureFactor * T * CompressibilityFactor(r, delta)));
 }
 

@@ -32,13 +32,13 @@ constexpr double kSaturationCircleT = 646.566603780541;
 constexpr double kCircleRhoVapour = 0.06175761207154601;
 constexpr double kCircleRhoLiquid = 0.062312550893226015;
 
-// Newton iteration of SolveDensity, with the temperature factors made once.
-double Newton(const TauFactors& tf, double T, double P, double RhoStart) {
+// Newton iteration of SolveDensity.
+double Newton(ResidualCache& cache, double T, double P, double RhoStart) {
   if (T <= 0 || P <= 0 || RhoStart <= 0) return -1;
   double rho = RhoStart;
   double p = 0;
   double dp = 0;
-  PressureAt(tf, T, rho, p, dp);
+  PressureAt(cache, T, rho, p, dp);
   for (int k = 0;; ++k) {
     if (dp <= 0 && k == 0) return -3;
     if (k + 1 > kMaxNewtonSteps) return -4;
@@ -53,7 +53,7 @@ double Newton(const TauFactors& tf, double T, double P, double RhoStart) {
     } else {
       rho = next;
     }
-    PressureAt(tf, T, rho, p, dp);
+    PressureAt(cache, T, rho, p, dp);
   }
 }
 
@@ -142,7 +142,7 @@ class BusyGuard {
 double WaterModel::SolveDensity(double T, double P, double RhoStart) const {
   if (T <= 0 || P <= 0 || RhoStart <= 0) return -1;
   FpScope fp("SolveDensity", "T", T, "P", P);
-  return fp.Check(Newton(MakeTauFactors(kCriticalTemperature / T), T, P, RhoStart));
+  return fp.Check(Newton(residuals_, T, P, RhoStart));
 }
 
 double WaterModel::WaterDensity(double T, double P, std::int16_t Phase) {
@@ -315,10 +315,9 @@ double WaterModel::SaturationPressure(double T, double& RhoVapour, double& RhoLi
   const SaturationStart start = AuxiliarySaturation(T);
   double dV = start.RhoVapour / kCriticalDensity;
   double dL = start.RhoLiquid / kCriticalDensity;
-  const TauFactors tf = MakeTauFactors(kCriticalTemperature / T);
   for (int step = 1;; ++step) {
-    const PhaseTerms v = PhaseTermsAt(tf, dV);
-    const PhaseTerms l = PhaseTermsAt(tf, dL);
+    const PhaseTerms v = PhaseTermsAt(residuals_, T, dV);
+    const PhaseTerms l = PhaseTermsAt(residuals_, T, dL);
     const double dJ = l.J - v.J;
     const double dK = l.K - v.K;
     const double spread = 1.0 / dV - 1.0 / dL;
@@ -340,7 +339,7 @@ double WaterModel::SaturationPressure(double T, double& RhoVapour, double& RhoLi
   // conditioned in its density.
   double p = 0;
   double dp = 0;
-  PressureAt(tf, T, RhoVapour, p, dp);
+  PressureAt(residuals_, T, RhoVapour, p, dp);
   fp.Check(p);
   RememberSaturation(T, p, RhoVapour, RhoLiquid);
   return p;

@@ -23,6 +23,7 @@
 
 #include "core/constants.h"
 #include "core/fp.h"
+#include "water/residual.h"
 
 namespace tersolv::water {
 
@@ -142,6 +143,9 @@ class WaterModel {
     std::int16_t Phase = -1;
   };
   DensityEntry densityEntry_{};
+
+  // Temperature factors and the last residual (const evaluations fill it).
+  mutable ResidualCache residuals_;
 };
 
 }  // namespace tersolv::water
