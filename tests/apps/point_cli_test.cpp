@@ -59,27 +59,30 @@ TEST(PointCommand, EveryReferencePointAlone) {
                  "h2s_fugacity", "h2s_solubility", "halite_solubility"},
                 p.Values);
   }
-  for (const auto& group : kTernary) {
-    for (const auto& p : group.Points) {
-      const double values[] = {p.Values[0], p.Values[1], p.Values[2], p.Values[3], p.Values[4],
-                               p.Values[5], p.Values[6], p.Values[7], static_cast<double>(p.Mark)};
-      ExpectPoint(Text(p.T) + " " + Text(p.P) + " " + Text(p.MH2S) + " " + Text(p.MNaCl), p.T, p.P,
-                  {"osmotic_coefficient", "water_activity_coefficient", "salting_out_coefficient", "h2s_solubility",
-                   "h2s_activity_coefficient", "nacl_activity_coefficient", "density", "molar_volume", "mark"},
-                  values);
-    }
+  for (const auto& p : kTernary) {
+    const double values[] = {p.Values[0], p.Values[1], p.Values[2], p.Values[3], p.Values[4],
+                             p.Values[5], p.Values[6], p.Values[7], static_cast<double>(p.Mark)};
+    ExpectPoint(Text(p.T) + " " + Text(p.P) + " " + Text(p.MH2S) + " " + Text(p.MNaCl), p.T, p.P,
+                {"osmotic_coefficient", "water_activity_coefficient", "salting_out_coefficient", "h2s_solubility",
+                 "h2s_activity_coefficient", "nacl_activity_coefficient", "density", "molar_volume", "mark"},
+                values);
   }
 }
 
-TEST(PointCommand, PlainOutputOneLinePerResultWithItsUnit) {
-  const Result r = Tersolv("point 25 10 0.05 7");
-  ASSERT_EQ(r.ExitCode, 0) << r.Err;
-  for (const char* line : {"Temperature: 25 C\n", "Pressure: 10 MPa\n", "Density of the solution: ", " g/cm3\n",
-                           "Mark: 255 (red"}) {
-    EXPECT_NE(r.Out.find(line), std::string::npos) << line << " not in\n" << r.Out;
+TEST(PointCommand, PlainOutputHelpAndVersion) {
+  const std::pair<const char*, std::vector<const char*>> rows[] = {  // arguments, texts in the output
+      {"point 25 10 0.05 7",
+       {"Temperature: 25 C\n", "Pressure: 10 MPa\n", "Density of the solution: ", " g/cm3\n", "Mark: 255 (red"}},
+      {"point 300 50", {"Solubility of halite in water: not found\n"}},
+      {"--help", {"Exit codes"}},
+      {"point --help", {"--extended-range"}},
+      {"--version", {"tersolv "}},
+  };
+  for (const auto& [args, texts] : rows) {
+    const Result r = Tersolv(args);
+    EXPECT_EQ(r.ExitCode, 0) << args << ": " << r.Err;
+    for (const char* text : texts) EXPECT_NE(r.Out.find(text), std::string::npos) << text << " in\n" << r.Out;
   }
-  const Result c = Tersolv("point 300 50");
-  EXPECT_NE(c.Out.find("Solubility of halite in water: not found\n"), std::string::npos) << c.Out;
 }
 
 TEST(PointCommand, AnUndefinedSaltingOutCoefficientIsNull) {
@@ -114,19 +117,6 @@ TEST(PointCommand, ExitCodesAndMessages) {
     EXPECT_TRUE(exitCode == 2 || r.Out.empty()) << r.Out;
   }
   EXPECT_EQ(Tersolv("point 350 50 --extended-range --json").ExitCode, 0);
-}
-
-TEST(PointCommand, HelpAndVersion) {
-  const std::pair<const char*, const char*> rows[] = {
-      {"--help", "Exit codes"},
-      {"point --help", "--extended-range"},
-      {"--version", "tersolv "},
-  };
-  for (const auto& [args, text] : rows) {
-    const Result r = Tersolv(args);
-    EXPECT_EQ(r.ExitCode, 0) << args;
-    EXPECT_NE(r.Out.find(text), std::string::npos) << args << ": " << r.Out;
-  }
 }
 
 }  // namespace
