@@ -4,13 +4,19 @@
 
 #include <sys/wait.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 
+#include "link/book/book_application.h"
 #include "link/book/book_limits.h"
 #include "link/book/writer/workbook_writer.h"
 #include "link/book/zip_archive.h"
@@ -53,6 +59,29 @@ inline std::string EditPackage(const std::string& bytes, const std::map<std::str
   std::set<std::string> removed;
   std::erase_if(replaced, [&](const auto& edit) { return edit.second == "\x01" && removed.insert(edit.first).second; });
   return ZipArchive(bytes, "package", Limits{}).Write(replaced, removed);
+}
+
+// Replaces, adds or removes parts of the .xlsx file at `path`, as EditPackage does.
+inline void EditParts(const std::string& path, const std::map<std::string, std::string>& edits) {
+  WriteFile(path, EditPackage(ReadFile(path), edits));
+}
+
+// The workbook at `path`, opened read-only.
+inline std::unique_ptr<BookApplication> OpenedFile(const std::string& path) {
+  auto app = std::make_unique<BookApplication>();
+  app->OpenWorkbook(path, true);
+  return app;
+}
+
+// `call` fails with a LinkError of that number whose message holds `part`.
+inline void ExpectLinkError(const std::function<void()>& call, const std::string& part, int number = kFileError) {
+  try {
+    call();
+    ADD_FAILURE() << "no LinkError, expected: " << part;
+  } catch (const LinkError& e) {
+    EXPECT_EQ(e.Number(), number) << e.what();
+    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+  }
 }
 
 // A "Ternary system" sheet of these points, below the three heading rows.
