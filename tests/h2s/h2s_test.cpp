@@ -1,12 +1,16 @@
-// Pure H2S and the solubility law from explicit inputs: the published test
-// point, derivatives, the iteration cap, the undefined cases. The states of pure
-// H2S are checked against the reference points in h2s_verification_test.cpp.
+// Pure H2S and the solubility law: the published test point, derivatives, the
+// iteration cap, the undefined cases; with the real water state, the "Components"
+// reference points (calc/reference_points.h, an independent implementation,
+// 8 digits) of pure H2S and its gas-saturated molality in pure water.
 #include <cmath>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "calc/equations.h"
+#include "calc/reference_points.h"
 #include "h2s/h2s.h"
+#include "water/real_water.h"
 
 namespace tersolv::h2s {
 namespace {
@@ -53,6 +57,25 @@ TEST(H2SSolubilityLaw, UndefinedCasesRaiseInsteadOfAnswering) {
   EXPECT_THROW(H2SSolubilityFrom(673.15, 500, 0.58, 4, 0, 300), H2SSolubilityUndefined);
   EXPECT_THROW(H2SSolubilityFrom(298.15, 100, 1.0, -5.7, 0.03, 1e9), H2SSolubilityUndefined);
   EXPECT_THROW(H2SCorrectionLambda(228), FloatingPointError);
+}
+
+TEST(H2SReferencePoints, ComponentsColumnsToOneInTenMillion) {
+  for (const auto& p : reference::kComponents) {
+    SCOPED_TRACE(testing::Message() << p.T << " C, " << p.P << " MPa");
+    const double T = p.T + 273.15;
+    water::WaterModel w = testing_water::WaterAt(T, p.NormalisedP * 10);
+    const water::WaterState before = w.State;
+    const H2SResults r = H2SProperties(w, T, p.NormalisedP * 10);
+    const double mH0 = calc::SolubilityInPureWater(r.H2SSolubilityIdeal, r.H2SSolubilityMolality,
+                                                   nacl::H2SSelfInteraction(T)).MH0;
+    const double got[] = {r.H2SDensity, r.H2SVolume, r.H2SFugacity * 0.1, mH0};  // columns 6..9
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_NEAR(got[k], p.Values[k + 3], 1e-7 * p.Values[k + 3]) << "column " << k + 6;
+    }
+    // The point's water state is left in place.
+    EXPECT_EQ(w.State.Pressure, before.Pressure);
+    EXPECT_EQ(w.State.Density, before.Density);
+  }
 }
 
 }  // namespace
