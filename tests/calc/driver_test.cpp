@@ -49,26 +49,35 @@ TEST(Driver, OrderOfWritesCaptionAndChangeFlag) {
   }
 }
 
-TEST(Driver, SaturationPressureRows) {
-  // At the saturation pressure no H2S dissolves: m_Hs = 0 leaves k_S undefined, its stale value is
-  // cleared, not kept; any H2S is above that solubility, so the row is blue. The next row has its own k_S.
+TEST(Driver, TernaryEdgeRowsAndTheFourColourMarks) {
   Bench bench;
-  auto ternary = bench.Sheet("Ternary system", {{"150", "sat", "0.1", "1"}, {"150", "10", "0.1", "1"}});
-  for (int c = 5; c <= 12; ++c) ternary->SetNumber(4, c, 9.0);
-  bench.Run(ternary);
-  EXPECT_TRUE(Empty(ternary, 4, 7));
-  EXPECT_EQ(Number(ternary, 4, 8), 0.0);
-  for (int c : {5, 6, 9, 10, 11, 12}) EXPECT_GT(Number(ternary, 4, c), 0.0) << c;
-  EXPECT_GT(Number(ternary, 5, 7), 0.0);
-  EXPECT_EQ(std::tuple(ternary->FontColor(4, 5), ternary->FontColor(5, 5)), std::tuple(16711680u, 0u));
-}
-
-TEST(Driver, SaltingOutCoefficientAtTheSeriesSwitch) {
-  Bench bench;
-  auto sheet = bench.Sheet("Ternary system",
-                           {{"100", "10", "0", "0.002"}, {"100", "10", "0", "0.0020001"}, {"100", "10", "0", "0"}});
+  auto sheet = bench.Sheet("Ternary system", {
+      // 25 C, 0.1 MPa: H2S dissolves to about 0.09 mol/kg, halite to about 6.1.
+      {"25", "0.1", "0.05", "1"}, {"25", "0.1", "0.5", "1"}, {"25", "0.1", "0.01", "7"}, {"25", "0.1", "0.5", "7"},
+      {"75", "20", "", ""},  // pure water
+      // At the saturation pressure no H2S dissolves: m_Hs = 0 leaves k_S undefined, its stale value is
+      // cleared, not kept; any H2S is above that solubility, so the row is blue. The next row has its own k_S.
+      {"150", "sat", "0.1", "1"}, {"150", "10", "0.1", "1"},
+      // k_S at the switch from its series to the ratio, just above it and at m(NaCl) = 0.
+      {"100", "10", "0", "0.002"}, {"100", "10", "0", "0.0020001"}, {"100", "10", "0", "0"}});
+  for (int c = 5; c <= 12; ++c) sheet->SetNumber(9, c, 9.0);
   bench.Run(sheet);
-  const double series = Number(sheet, 4, 7), ratio = Number(sheet, 5, 7), limit = Number(sheet, 6, 7);
+  const unsigned marks[] = {0, 16711680, 255, 16711935, 0, 16711680, 0, 0, 0, 0};
+  for (int row = 4; row < 14; ++row) {
+    for (int c = 4; c <= 13; ++c) {
+      EXPECT_EQ(sheet->FontColor(row, c), c == 4 || c == 13 ? 0 : marks[row - 4]) << row << ", " << c;
+      EXPECT_EQ(Empty(sheet, row, c), c == 13 || (row == 9 && c == 7)) << row << ", " << c;
+    }
+  }
+  // Zero molalities are pure water, exactly: phi, a_w/x_w, gamma H2S and gamma+- are 1.
+  const double rho = bench.reader.Points.PointRho[5];
+  for (int c : {5, 6, 9, 10}) EXPECT_EQ(Number(sheet, 8, c), 1.0) << c;
+  EXPECT_TRUE(Relative(Number(sheet, 8, 11), rho, 1e-15));
+  EXPECT_TRUE(Relative(Number(sheet, 8, 12), 18.015268 / rho, 1e-15));
+  EXPECT_EQ(Number(sheet, 9, 8), 0.0);
+  for (int c : {5, 6, 9, 10, 11, 12}) EXPECT_GT(Number(sheet, 9, c), 0.0) << c;
+  EXPECT_GT(Number(sheet, 10, 7), 0.0);
+  const double series = Number(sheet, 11, 7), ratio = Number(sheet, 12, 7), limit = Number(sheet, 13, 7);
   EXPECT_NEAR(ratio / series, 1, 1e-5);
   EXPECT_NE(ratio, series);
   EXPECT_NEAR(series / limit, 1, 1e-2);
@@ -78,28 +87,6 @@ TEST(Driver, SaltingOutCoefficientAtTheSeriesSwitch) {
   const calc::PureWaterSolubility pure = calc::SolubilityInPureWater(2.9, 2.9, h2s);
   const double mN = 0.001, mHs = calc::SolubilityInSolution(2.9, pure.LastIterate, mN, h2s);
   EXPECT_NEAR(calc::SaltingOutCoefficient(pure.MH0, mHs, mN, h2s) / (std::log(pure.MH0 / mHs) / mN), 1, 1e-6);
-}
-
-TEST(Driver, TheFourColourMarksAndPureWater) {
-  Bench bench;  // 25 C, 0.1 MPa: H2S dissolves to about 0.09 mol/kg, halite to about 6.1
-  auto sheet = bench.Sheet("Ternary system", {{"25", "0.1", "0.05", "1"},
-                                              {"25", "0.1", "0.5", "1"},
-                                              {"25", "0.1", "0.01", "7"},
-                                              {"25", "0.1", "0.5", "7"},
-                                              {"75", "20", "", ""}});
-  bench.Run(sheet);
-  const unsigned marks[] = {0, 16711680, 255, 16711935, 0};
-  for (int row = 4; row < 9; ++row) {
-    for (int c = 4; c <= 13; ++c) {
-      EXPECT_EQ(sheet->FontColor(row, c), c == 4 || c == 13 ? 0 : marks[row - 4]) << row << ", " << c;
-      EXPECT_TRUE(c == 13 || !Empty(sheet, row, c));  // values are written in every case
-    }
-  }
-  // Zero molalities are pure water, exactly: phi, a_w/x_w, gamma H2S and gamma+- are 1.
-  const double rho = bench.reader.Points.PointRho[5];
-  for (int c : {5, 6, 9, 10}) EXPECT_EQ(Number(sheet, 8, c), 1.0) << c;
-  EXPECT_TRUE(Relative(Number(sheet, 8, 11), rho, 1e-15));
-  EXPECT_TRUE(Relative(Number(sheet, 8, 12), 18.015268 / rho, 1e-15));
 }
 
 TEST(Driver, AFaultAtPointKLeavesTheRowsBeforeCompleteAndAfterUntouched) {
