@@ -302,8 +302,8 @@ TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
   // Pure water at 25 C, 0.1 MPa: osmotic coefficient 1, density 0.997047 g/cm3 (IAPWS-95).
   EXPECT_NEAR(typed(4, 5), 1.0, 1e-12);
   EXPECT_NEAR(typed(4, 11), 0.997047, 1e-6);
-  EXPECT_EQ(TestOffice::FontColor(*office_, "", "Ternary system", 5, 8), 0x0000FF);
-  EXPECT_EQ(TestOffice::FontColor(*office_, "", "Ternary system", 6, 12), 0xFF00FF);
+  EXPECT_EQ(TestOffice::FontColor(*office_, "", "Ternary system", 5, 8), link::RgbColor(0, 0, 255));
+  EXPECT_EQ(TestOffice::FontColor(*office_, "", "Ternary system", 6, 12), link::RgbColor(255, 0, 255));
   if (const char* picture = std::getenv("TERSOLV_SCREENSHOT")) {
     Xdo("windowactivate --sync " + calc);
     std::this_thread::sleep_for(1s);

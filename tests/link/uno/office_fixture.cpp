@@ -112,12 +112,45 @@ std::string FileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+void ExpectLinkError(int number, const std::function<void()>& call, std::initializer_list<const char*> parts) {
+  try {
+    call();
+    ADD_FAILURE() << "no LinkError";
+  } catch (const LinkError& e) {
+    EXPECT_EQ(e.Number(), number) << e.what();
+    for (const char* part : parts) EXPECT_NE(e.Description().find(part), std::string::npos) << e.what();
+  }
+}
+
+Sheet Layout(const std::string& name, const std::vector<std::vector<std::string>>& rows) {
+  const bool ternary = name == "Ternary system";
+  Sheet sheet{name, {}};
+  sheet.Cells.emplace_back(1, 1, "Tersolv");
+  sheet.Cells.emplace_back(2, 1, ternary ? "System definitions" : "Conditions");
+  const char* headers[] = {"T, C", "P, MPa", "m(H2S)", "m(NaCl)"};
+  for (int c = 0; c < (ternary ? 4 : 2); ++c) sheet.Cells.emplace_back(3, c + 1, headers[c]);
+  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+    for (int c = 0; c < static_cast<int>(rows[r].size()); ++c) {
+      const std::string& typed = rows[r][c];
+      char* end = nullptr;
+      const double number = std::strtod(typed.c_str(), &end);
+      if (!typed.empty() && end == typed.c_str() + typed.size()) {
+        sheet.Cells.emplace_back(r + 4, c + 1, number);
+      } else {
+        sheet.Cells.emplace_back(r + 4, c + 1, typed);
+      }
+    }
+  }
+  return sheet;
+}
+
 TestOffice& TestOffice::Shared() {
   static TestOffice office;
   return office;
 }
 
-TestOffice::TestOffice() : pipe_("tersolv_test_" + std::to_string(::getpid())) {
+TestOffice::TestOffice(bool headless)
+    : headless_(headless), pipe_((headless ? "tersolv_test_" : "tersolv_desktop_") + std::to_string(::getpid())) {
   char pattern[] = "/tmp/tersolv-office-XXXXXX";
   if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a temporary folder");
   folder_ = pattern;
@@ -142,7 +175,7 @@ std::unique_ptr<CalcApplication> TestOffice::Attach(char decimalSeparator) {
   Running();  // reaps an office that ended: a new one is started
   CalcOptions options;
   options.PipeName = pipe_;
-  options.Headless = true;
+  options.Headless = headless_;
   options.DecimalSeparator = decimalSeparator;
   options.ProfileFolder = folder_ + "/profile";
   options.StartTimeout = std::chrono::seconds(60);
@@ -244,12 +277,12 @@ void TestOffice::Protect(CalcApplication& app, const std::string& path, const st
   }
 }
 
-long TestOffice::FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row,
-                           int column) {
+Rgb TestOffice::FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row,
+                          int column) {
   Reference<css::table::XCell> cell = SheetOf(Document(app, path), sheet)->getCellByPosition(column - 1, row - 1);
-  sal_Int32 color = -1;
+  sal_Int32 color = -1;  // 0xRRGGBB, -1 for the automatic colour
   Reference<css::beans::XPropertySet>(cell, UNO_QUERY_THROW)->getPropertyValue("CharColor") >>= color;
-  return color < 0 ? 0 : color;
+  return color < 0 ? 0 : RgbColor(color >> 16 & 255, color >> 8 & 255, color & 255);
 }
 
 void TestOffice::UserEdit(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column,
@@ -268,6 +301,29 @@ void TestOffice::Reload(CalcApplication& app, const std::string& path) {
   Reference<css::frame::XComponentLoader> frame(Document(app, path)->getCurrentController()->getFrame(),
                                                 UNO_QUERY_THROW);
   frame->loadComponentFromURL(Url(path), "_self", 0, css::uno::Sequence<css::beans::PropertyValue>());
+}
+
+void OfficeTest::SetUp() {
+  if (const std::string missing = OfficeMissing(); !missing.empty()) GTEST_SKIP() << missing;
+  folder_ = fs::path(::testing::TempDir()) / ("tersolv-calc-" + std::to_string(::getpid()));
+  fs::remove_all(folder_);
+  fs::create_directories(folder_);
+  TestOffice::Shared().EnsureRunning();
+  app_ = TestOffice::Shared().Attach();
+  TestOffice::CloseAllDocuments(*app_);
+}
+
+void OfficeTest::TearDown() {
+  app_.reset();
+  std::error_code ignored;
+  fs::remove_all(folder_, ignored);
+}
+
+std::string OfficeTest::Open(const std::string& stem, const std::vector<Sheet>& sheets) {
+  const std::string path = (folder_ / (stem + ".ods")).string();
+  TestOffice::WriteWorkbook(*app_, path, sheets);
+  app_->OpenWorkbook(path, false);
+  return path;
 }
 
 }  // namespace tersolv::link::uno::testing

@@ -1,12 +1,21 @@
-// A headless LibreOffice for the tests of the Calc link: one per test program, with a private profile folder
-// and pipe, stopped by its process id (group); plus the user's side (workbook files, font colours, typing
-// into cells through the office's dispatcher), over the connection of the application under test.
+// A LibreOffice for the tests of the Calc link and of the panel, with a private profile folder and pipe,
+// stopped by its process id (group); the user's side (workbook files, font colours, typing into cells
+// through the office's dispatcher) over the connection of the application under test; and the fixture of
+// the link's tests: the shared headless office running, a fresh application attached to it with no
+// document open, and a folder of the test's own.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "link/link.h"
 
 namespace tersolv::link::uno {
 class CalcApplication;
@@ -16,6 +25,8 @@ namespace tersolv::link::uno::testing {
 
 std::string OfficeMissing();  // why the office tests cannot run here ("" when they can)
 std::string FileBytes(const std::string& path);
+// `call` fails with a LinkError of that number whose description holds each of `parts`.
+void ExpectLinkError(int number, const std::function<void()>& call, std::initializer_list<const char*> parts = {});
 
 struct Cell {
   int Row = 1, Column = 1;
@@ -25,18 +36,24 @@ struct Sheet {
   std::string Name;
   std::vector<Cell> Cells;
 };
+// A sheet of a layout ("Ternary system" or "Components") with its headers and these rows of input from
+// row 4, each a number where it reads as one.
+Sheet Layout(const std::string& name, const std::vector<std::vector<std::string>>& rows);
 
 class TestOffice {
  public:
-  static TestOffice& Shared();
+  explicit TestOffice(bool headless = true);
   ~TestOffice();
+  TestOffice(const TestOffice&) = delete;
+  TestOffice& operator=(const TestOffice&) = delete;
+  static TestOffice& Shared();  // the headless office of the test program
 
   const std::string& Pipe() const { return pipe_; }
   long ProcessId() const { return pid_; }
   // Reaps an office that ended (killed, quit, aborted on its own); EnsureRunning then starts a new one.
   bool Running();
   void EnsureRunning();
-  // A headless application attached to this office, starting it if it does not run.
+  // An application attached to this office, starting it if it does not run.
   std::unique_ptr<CalcApplication> Attach(char decimalSeparator = '.');
   void Kill();  // SIGKILL to its process group, and waits for it
 
@@ -56,8 +73,8 @@ class TestOffice {
   // neither locked nor held.
   static bool Settled(CalcApplication& app, const std::string& path);
   static void Protect(CalcApplication& app, const std::string& path, const std::string& sheet, bool on);
-  // 0xRRGGBB, 0 for the automatic colour.
-  static long FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
+  // 0 for the automatic colour.
+  static Rgb FontColor(CalcApplication& app, const std::string& path, const std::string& sheet, int row, int column);
   // Loads the file of `path` again into the window that shows it (a new document object), as the office's
   // File > Reload does.
   static void Reload(CalcApplication& app, const std::string& path);
@@ -66,9 +83,20 @@ class TestOffice {
                        const std::string& text);
 
  private:
-  TestOffice();
+  bool headless_;
   std::string folder_, pipe_;
   long pid_ = 0;
+};
+
+class OfficeTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Writes these sheets as <stem>.ods in the test's folder and opens it read-write; returns its path.
+  std::string Open(const std::string& stem, const std::vector<Sheet>& sheets);
+
+  std::filesystem::path folder_;
+  std::unique_ptr<CalcApplication> app_;
 };
 
 }  // namespace tersolv::link::uno::testing

@@ -48,9 +48,7 @@ class UnoFactory : public BackendFactory {
     return path;
   }
   Rgb FontColor(Application& app, Worksheet& sheet, int row, int column) override {
-    const long c =
-        TestOffice::FontColor(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column);
-    return RgbColor(static_cast<int>((c >> 16) & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF));
+    return TestOffice::FontColor(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column);
   }
   void UserEdit(Application& app, Worksheet& sheet, int row, int column, const std::string& typed) override {
     TestOffice::UserEdit(static_cast<CalcApplication&>(app), ActivePath(app), sheet.Name(), row, column, typed);
