@@ -53,7 +53,10 @@ TEST(Driver, TernaryEdgeRowsAndTheFourColourMarks) {
   Bench bench;
   auto sheet = bench.Sheet("Ternary system", {
       // 25 C, 0.1 MPa: H2S dissolves to about 0.09 mol/kg, halite to about 6.1.
-      {"25", "0.1", "0.05", "1"}, {"25", "0.1", "0.5", "1"}, {"25", "0.1", "0.01", "7"}, {"25", "0.1", "0.5", "7"},
+      {"25", "0.1", "0.05", "1"},
+      {"25", "0.1", "0.5", "1"},
+      {"25", "0.1", "0.01", "7"},
+      {"25", "0.1", "0.5", "7"},
       {"75", "20", "", ""},  // pure water
       // At the saturation pressure no H2S dissolves: m_Hs = 0 leaves k_S undefined, its stale value is
       // cleared, not kept; any H2S is above that solubility, so the row is blue. The next row has its own k_S.
