@@ -51,30 +51,35 @@ double Checked(double value, const char* routine, double T, double P) {
   return value;
 }
 
-// tau^t of every term, computed once per temperature.
+// tau^t of every term, computed once per temperature (a power that an
+// earlier term has is taken from it).
 struct TauPowers {
   std::array<double, 12> Value{};
   explicit TauPowers(double Tau) {
-    for (std::size_t i = 0; i < kTerms.size(); ++i) Value[i] = std::pow(Tau, kTerms[i].T);
+    for (std::size_t i = 0; i < kTerms.size(); ++i) {
+      std::size_t same = 0;
+      while (same < i && kTerms[same].T != kTerms[i].T) ++same;
+      Value[i] = same < i ? Value[same] : std::pow(Tau, kTerms[i].T);
+    }
   }
 };
 
-double IntPower(double x, int n) {
-  double result = 1;
-  for (int k = 0; k < n; ++k) result *= x;
-  return result;
-}
+constexpr int kMaxD = 7;  // the largest density exponent d
 
 ResidualHelmholtz Residual(const TauPowers& tau, double Delta) {
   ResidualHelmholtz r;
   const double inverse = 1 / Delta;
+  std::array<double, kMaxD + 1> deltaPow{};  // delta^k by repeated multiplication
+  deltaPow[0] = 1;
+  for (std::size_t k = 1; k < deltaPow.size(); ++k) deltaPow[k] = deltaPow[k - 1] * Delta;
   std::array<double, 4> deltaL{1, Delta, Delta * Delta, Delta * Delta * Delta};  // delta^l
   std::array<double, 4> decay{1, std::exp(-deltaL[1]), std::exp(-deltaL[2]), std::exp(-deltaL[3])};
+#pragma GCC unroll 12
   for (std::size_t i = 0; i < kTerms.size(); ++i) {
     const Term& term = kTerms[i];
     const double d = term.D;
     const double nTau = term.N * tau.Value[i];
-    const double deltaD = IntPower(Delta, term.D);  // delta^d
+    const double deltaD = deltaPow[static_cast<std::size_t>(term.D)];  // delta^d
     if (term.L == 0) {
       r.Phi += nTau * deltaD;
       r.PhiD += nTau * d * deltaD * inverse;
@@ -89,6 +94,33 @@ ResidualHelmholtz Residual(const TauPowers& tau, double Delta) {
     }
   }
   return r;
+}
+
+// The damped Newton iteration from the start density `rho`, with the powers
+// of tau made for T.
+double MolarDensity(const TauPowers& tau, double rho, double T, double P, int MaxPasses) {
+  const double RT = kGasConstantBar * T;
+  for (int pass = 0; pass < MaxPasses; ++pass) {
+    const double delta = rho / kH2SCriticalDensity;
+    const ResidualHelmholtz r = Residual(tau, delta);
+    const double residual = rho * RT * (1 + delta * r.PhiD) - P;
+    double slope = RT * (1 + 2 * delta * r.PhiD + delta * delta * r.PhiDD);
+    if (slope < 0) slope = kFallbackSlope;
+    const double relative = Checked(residual / P, "H2SMolarDensity", T, P);
+    if (std::fabs(relative) < kTolerance) return rho;
+    if (slope == 0) {
+      throw FloatingPointError("division by zero in H2SMolarDensity (dP/drho = 0)" +
+                               PointText(T, P));
+    }
+    const double step = Checked(residual / slope, "H2SMolarDensity", T, P);
+    if (step / 2 < rho) {
+      rho -= step / 2;
+    } else {
+      rho /= 2;
+    }
+  }
+  throw FloatingPointError("density of H2S not converged after " +
+                           std::to_string(MaxPasses) + " passes" + PointText(T, P));
 }
 
 }  // namespace
@@ -126,38 +158,19 @@ double H2SPressure(double T, double Rho, double R) {
 }
 
 double H2SMolarDensity(double T, double P, int MaxPasses) {
-  double rho = H2SStartDensity(T, P);
+  const double start = H2SStartDensity(T, P);
   ClearFaultFlags();
-  const TauPowers tau(kH2SCriticalTemperature / T);
-  const double RT = kGasConstantBar * T;
-  for (int pass = 0; pass < MaxPasses; ++pass) {
-    const double delta = rho / kH2SCriticalDensity;
-    const ResidualHelmholtz r = Residual(tau, delta);
-    const double residual = rho * RT * (1 + delta * r.PhiD) - P;
-    double slope = RT * (1 + 2 * delta * r.PhiD + delta * delta * r.PhiDD);
-    if (slope < 0) slope = kFallbackSlope;
-    const double relative = Checked(residual / P, "H2SMolarDensity", T, P);
-    if (std::fabs(relative) < kTolerance) return rho;
-    if (slope == 0) {
-      throw FloatingPointError("division by zero in H2SMolarDensity (dP/drho = 0)" +
-                               PointText(T, P));
-    }
-    const double step = Checked(residual / slope, "H2SMolarDensity", T, P);
-    if (step / 2 < rho) {
-      rho -= step / 2;
-    } else {
-      rho /= 2;
-    }
-  }
-  throw FloatingPointError("density of H2S not converged after " +
-                           std::to_string(MaxPasses) + " passes" + PointText(T, P));
+  return MolarDensity(TauPowers(kH2SCriticalTemperature / T), start, T, P, MaxPasses);
 }
 
 H2SPure H2SPureState(double T, double P) {
-  const double rho = H2SMolarDensity(T, P);
+  const double start = H2SStartDensity(T, P);
+  ClearFaultFlags();
+  const TauPowers tau(kH2SCriticalTemperature / T);
+  const double rho = MolarDensity(tau, start, T, P, kMaxDensityPasses);
   ClearFaultFlags();
   const double delta = rho / kH2SCriticalDensity;
-  const ResidualHelmholtz r = Residual(TauPowers(kH2SCriticalTemperature / T), delta);
+  const ResidualHelmholtz r = Residual(tau, delta);
   const double lnPhi = r.Phi + delta * r.PhiD - std::log(1 + delta * r.PhiD);
   H2SPure pure;
   pure.H2SDensity = kH2SMolarMass * rho;

@@ -57,6 +57,15 @@ double Newton(ResidualCache& cache, double T, double P, double RhoStart) {
   }
 }
 
+// Whether a Newton sequence of quadratic convergence has met its tolerance
+// after a step of relative size `step` that followed one of size `before`:
+// the error left is then about step^3 / before^2, and 1e-15 of it is below
+// what one more step could still change. Spares the step that would only
+// confirm convergence (from the auxiliary equations, 2 steps instead of 3).
+bool Converged(double step, double before) {
+  return before > 0 && step <= 1e-6 && step * step * step <= 1e-15 * before * before;
+}
+
 // Densities of the near-critical closed form of the saturation line.
 double NearCriticalSaturation(double T, double& RhoVapour, double& RhoLiquid) {
   const double psat = kCriticalPressure + (T - kCriticalTemperature) * kSaturationCircleDP / kSaturationCircleDT;
@@ -315,6 +324,7 @@ double WaterModel::SaturationPressure(double T, double& RhoVapour, double& RhoLi
   const SaturationStart start = AuxiliarySaturation(T);
   double dV = start.RhoVapour / kCriticalDensity;
   double dL = start.RhoLiquid / kCriticalDensity;
+  double lastV = 0, lastL = 0;  // the relative steps before
   for (int step = 1;; ++step) {
     const PhaseTerms v = PhaseTermsAt(residuals_, T, dV);
     const PhaseTerms l = PhaseTermsAt(residuals_, T, dL);
@@ -327,7 +337,11 @@ double WaterModel::SaturationPressure(double T, double& RhoVapour, double& RhoLi
     dL += stepL;
     if (!(dV > 0 && dL > 0)) return -2;
     if (dV >= dL) return -6;
-    if (std::fabs(stepV) <= 1e-12 * dV && std::fabs(stepL) <= 1e-12 * dL) break;
+    const double relV = std::fabs(stepV) / dV, relL = std::fabs(stepL) / dL;
+    if (relV <= 1e-12 && relL <= 1e-12) break;
+    if (Converged(relV, lastV) && Converged(relL, lastL)) break;
+    lastV = relV;
+    lastL = relL;
     if (step >= kMaxSaturationSteps) {
       throw FloatingPointError("SaturationPressure: no convergence within " +
                                std::to_string(kMaxSaturationSteps) + " steps at T = " + std::to_string(T) + " K");
