@@ -84,6 +84,12 @@ inline void ExpectLinkError(const std::function<void()>& call, const std::string
   }
 }
 
+// A worksheet part of these rows (<row> elements).
+inline std::string WorksheetPart(const std::string& rows) {
+  return "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" + rows +
+         "</sheetData></worksheet>";
+}
+
 // A "Ternary system" sheet of these points, below the three heading rows.
 inline NewSheet PointSheet(const std::vector<std::vector<NewValue>>& points) {
   NewSheet sheet;

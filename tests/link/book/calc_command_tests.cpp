@@ -139,12 +139,12 @@ std::string WithSheet(const std::string& xml) {
 }
 
 std::string SheetXml(const std::string& rows) {
-  return "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
-         "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c></row>"
-         "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>System definitions</t></is></c></row>"
-         "<row r=\"3\"><c r=\"A3\" t=\"inlineStr\"><is><t>T, C</t></is></c><c r=\"B3\" t=\"inlineStr\"><is><t>P, MPa</t></is></c>"
-         "<c r=\"C3\" t=\"inlineStr\"><is><t>m(H2S)</t></is></c><c r=\"D3\" t=\"inlineStr\"><is><t>m(NaCl)</t></is></c></row>" +
-         rows + "</sheetData></worksheet>";
+  const auto text = [](const char* ref, const char* t) {
+    return "<c r=\"" + std::string(ref) + "\" t=\"inlineStr\"><is><t>" + t + "</t></is></c>";
+  };
+  return WorksheetPart("<row r=\"1\">" + text("A1", "x") + "</row><row r=\"2\">" + text("A2", "System definitions") +
+                       "</row><row r=\"3\">" + text("A3", "T, C") + text("B3", "P, MPa") + text("C3", "m(H2S)") +
+                       text("D3", "m(NaCl)") + "</row>" + rows);
 }
 
 // The good workbook whose data sheet has this row 4 below valid headings.

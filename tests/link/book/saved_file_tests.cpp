@@ -1,6 +1,6 @@
 // What a save does to the file beside the results: two runs on one workbook,
-// programs that hold it, owners and permissions, files that are not regular,
-// and signals that end a run while it saves.
+// programs that hold or change it, owners and permissions, files that are not
+// regular, and signals that end a run while it saves.
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
@@ -140,14 +140,27 @@ TEST(SavedFiles, LocksOfLiveHoldersStopTheRunStaleOnesAreRemoved) {
   }
 }
 
-TEST(SavedFiles, TheStampIsComparedAgainRightBeforeTheRename) {
+// A file another program changed since the run opened it is never overwritten: not at the save,
+// not under its own name, and not when the change comes right before the rename.
+TEST(SavedFiles, AFileChangedSinceOpeningIsNotOverwritten) {
   TempFolder dir;
   const std::string path = dir / "w.xlsx";
-  WriteFile(path, "theirs");
+  Points(path);
+  std::string theirs;
+  {
+    BookApplication app;
+    app.OpenWorkbook(path, false);
+    app.ActiveSheet()->WriteNumber(4, 5, 1.0);
+    WriteNewWorkbookFile(path, {testing::PointSheet({})});
+    theirs = ReadFile(path);
+    ExpectLinkError([&] { app.Save(); }, "changed by another program");
+    EXPECT_THROW(app.SaveAs(path), LinkError);  // not under its own name either
+  }
+  EXPECT_EQ(ReadFile(path), theirs);
   FileStamp stamp = StampOf(path);
   stamp.ModifiedNs -= 1;  // as if changed after the run looked at it
   EXPECT_THROW(ReplaceFile(path, "ours", &stamp), LinkError);
-  EXPECT_EQ(ReadFile(path), "theirs");
+  EXPECT_EQ(ReadFile(path), theirs);
   EXPECT_EQ(Leftovers(dir), "");
   stamp = StampOf(path);
   ReplaceFile(path, "ours", &stamp);
