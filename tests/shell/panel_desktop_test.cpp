@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -85,18 +86,10 @@ void Xdo(const std::string& arguments) { std::system(("timeout 10 xdotool " + ar
 // `text` as the names of the keys that type it, for `xdotool key` (which, unlike `xdotool type`, uses
 // only the keys of the keyboard map that the office understands).
 std::string KeysOf(const std::string& text) {
+  const std::map<char, std::string> names = {{'\t', "Tab"},  {'\n', "Return"}, {'.', "period"},
+                                             {'/', "slash"}, {'-', "minus"},   {'_', "underscore"}};
   std::string keys;
-  for (char c : text) {
-    switch (c) {
-      case '\t': keys += " Tab"; break;
-      case '\n': keys += " Return"; break;
-      case '.': keys += " period"; break;
-      case '/': keys += " slash"; break;
-      case '-': keys += " minus"; break;
-      case '_': keys += " underscore"; break;
-      default: keys += std::string(" ") + c;
-    }
-  }
+  for (char c : text) keys += " " + (names.count(c) ? names.at(c) : std::string(1, c));
   return keys;
 }
 
@@ -170,41 +163,21 @@ class PanelDesktop : public ::testing::Test {
       GTEST_SKIP() << "this LibreOffice has no windows (libreoffice-calc-nogui): the desktop test is skipped";
     char pattern[] = "/tmp/tersolv-desktop-XXXXXX";
     root_ = fs::path(::mkdtemp(pattern));
-    for (const char* d : {"prog", "home/data", "office"}) fs::create_directories(root_ / d);
+    for (const char* d : {"prog", "home/data"}) fs::create_directories(root_ / d);
     fs::copy_file(TERSOLV_PANEL_PATH, root_ / "prog/tersolv-panel");
     fs::copy_file(TERSOLV_TEMPLATE_PATH, root_ / "prog/Tersolv.xlsx");
     std::ofstream(root_ / "prog/Tersolv.ini") << "WorkDir=" << (root_ / "home/data/").string() << "\n";
     ASSERT_TRUE(screen_.Start()) << "Xvfb or openbox did not start";
     ::setenv("HOME", (root_ / "home").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (root_ / "home/.config").c_str(), 1);
-    ::setenv("TERSOLV_PIPE", ("tersolv_desktop_" + std::to_string(::getpid())).c_str(), 1);
+    ::setenv("TERSOLV_PIPE", visible_.Pipe().c_str(), 1);
   }
   void TearDown() override {
     panel_.reset();
-    if (officePid_ > 0) {  // first, so that nothing waits for it
-      ::kill(-static_cast<pid_t>(officePid_), SIGKILL);
-      ::waitpid(static_cast<pid_t>(officePid_), nullptr, 0);
-    }
+    visible_.Kill();  // first, so that nothing waits for it
     office_.reset();
     std::error_code ignored;
     if (!root_.empty()) fs::remove_all(root_, ignored);
-  }
-
-  // A visible office with a private profile; one more start when the first one fails on its own.
-  void StartOffice() {
-    link::uno::CalcOptions options;
-    options.ProfileFolder = (root_ / "office").string();
-    options.StartTimeout = 60s;
-    options.Started = [this](long pid) { officePid_ = pid; };
-    for (int attempt = 0; attempt < 2 && !office_; ++attempt) {
-      try {
-        office_ = std::make_unique<CalcApplication>(options);
-      } catch (const link::LinkError& e) {
-        if (attempt == 1) FAIL() << "LibreOffice did not start: " << e.what();
-        if (officePid_ > 0) ::kill(-static_cast<pid_t>(officePid_), SIGKILL), ::waitpid(officePid_, nullptr, 0);
-        officePid_ = 0;
-      }
-    }
   }
 
   // A number of the workbook of that file ("" for the untitled one), -1 when the cell holds none; read
@@ -244,15 +217,14 @@ class PanelDesktop : public ::testing::Test {
 
   fs::path root_;
   Screen screen_;
+  TestOffice visible_{false};  // with its windows
   std::unique_ptr<CalcApplication> office_;
-  long officePid_ = 0;
   std::unique_ptr<Process> panel_;
   Windows windows_;
 };
 
 TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
-  StartOffice();
-  ASSERT_TRUE(office_);
+  office_ = visible_.Attach();
   // Another data file in the working folder: two points on its "Components" sheet, the active one.
   const std::string other = (root_ / "home/data/other.xlsx").string();
   office_->NewWorkbookFromTemplate((root_ / "prog/Tersolv.xlsx").string(), "");

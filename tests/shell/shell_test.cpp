@@ -90,48 +90,86 @@ TEST_F(ShellTest, StartUp) {
     shell->Unload();  // a failed start keeps the user's settings
     EXPECT_EQ(Dirs::Read(dirs.Program + "Tersolv.ini"), failStart ? ini : "WorkDir=" + folder + "\n");
   }
-}
-
-// The open command (cancel, choose, program folder, no worksheet, open already), then calculating.
-TEST_F(ShellTest, OpenAndCalculate) {
-  std::filesystem::remove(dirs.Program + "Tersolv.xlsx");
+  std::filesystem::remove(dirs.Program + "Tersolv.xlsx");  // no template: no new data files, even later
   Start();
-  EXPECT_FALSE(window.enabled[0]);  // no template
-  Open(std::nullopt);
-  EXPECT_EQ(prompter.requests[0].InitialFolder + "/" + prompter.requests[0].FileName, dirs.Home);
-  EXPECT_TRUE(Collapsed() && !window.Read() && prompter.processed == 1);
-
-  Open(dirs.Data + "run1.xlsx");
-  EXPECT_EQ(shell->WorkFolder + shell->WorkbookName, dirs.Data + "run1.xlsx");
-  EXPECT_TRUE(window.caption == "Tersolv: Ternary system" && window.height == kDesignHeight && window.separator);
-  window.captions.clear();  // the next dialog starts there with that name; a cancel reads it afresh
-  Open(std::nullopt);
-  EXPECT_EQ(prompter.requests[2].InitialFolder + "/" + prompter.requests[2].FileName, dirs.Data + "run1.xlsx");
-  EXPECT_TRUE(window.Read());
   LeaveAndReturn();
   EXPECT_FALSE(window.enabled[0]);
+}
 
-  prompter.answers.push_back(dirs.Program + "Tersolv.xlsx");  // warned, asked again from the home folder
-  Open(std::nullopt);
-  EXPECT_EQ(prompter.requests.back().InitialFolder + "/" + prompter.requests.back().FileName, dirs.Home);
-  EXPECT_EQ(window.caption, "Tersolv: Ternary system");  // the cancel brought run1.xlsx back
-
-  app->AddFile(dirs.Data + "chart.xlsx", [](MemoryApplication& m) { m.AddSheet("Chart", false); });
-  for (const char* name : {"chart.xlsx", "unknown.xlsx"}) {
-    prompter.messages.clear();
-    Open(dirs.Data + name);
-    EXPECT_EQ(prompter.Last().rfind("Could not open the file", 0), 0u) << name;
-    EXPECT_TRUE(Collapsed() && shell->WorkbookName.empty() && shell->SheetName.empty() && !shell->Ended);
+// The open command, whatever the window does meanwhile (it loses and regains the focus after the
+// dialog and around every message box): it reads once what the user chose, or the earlier file on a
+// cancel, or collapses the window with a message.
+TEST_F(ShellTest, OpenIsOneReadOfWhatTheUserChose) {
+  struct Row {
+    const char* what;
+    std::function<void()> before;  // what the user did earlier
+    std::vector<std::optional<std::string>> answers;  // of the file dialogs (nothing: cancel)
+    std::string book;     // read at the end: the folder and name of a file, the name of a new one, "" none
+    long reads;
+    int points;           // read at the end, when a book was read
+    std::string message;  // the start of the one message shown ("" none)
+    std::string request = "";  // the folder and name offered by the last dialog ("": not checked)
+  };
+  const std::string run1 = dirs.Data + "run1.xlsx", run2 = dirs.Data + "run2.xlsx", chart = dirs.Data + "chart.xlsx";
+  const std::string count3 = "Number of points:  3", failed = "Could not open the file";
+  const auto addChart = [&] { app->AddFile(chart, [](MemoryApplication& m) { m.AddSheet("Chart", false); }); };
+  const Row rows[] = {
+      {"cancel, nothing read yet", {}, {std::nullopt}, "", 0, 0, "", dirs.Home},
+      {"first file", {}, {run2}, run2, 1, 3, count3},
+      {"another file after one was read", [&] { Open(run1); }, {run2}, run2, 1, 3, count3},
+      {"cancel: the earlier file, offered by the dialog", [&] { Open(run1); }, {std::nullopt}, run1, 1, 2, "", run1},
+      {"cancel after Create", [&] { shell->Button_Click(0); }, {std::nullopt}, "Untitled 1", 1, 1, ""},
+      {"cancel, the earlier file closed", [&] { Open(run1); app->CloseWorkbook(1); }, {std::nullopt}, "", 0, 0, ""},
+      {"the template: warned, asked again from the home folder, cancel", [&] { Open(run1); },
+       {dirs.Program + "Tersolv.xlsx", std::nullopt}, "run1.xlsx", 1, 2, "Do not work in the home folder!", dirs.Home},
+      {"a workbook without a worksheet", addChart, {chart}, "", 0, 0, failed},
+      {"no such file", {}, {dirs.Data + "unknown.xlsx"}, "", 0, 0, failed + "\n"},
+      // Open already with its chart active: its first worksheet stands in.
+      {"open already", [&] { addChart(); Open(chart); AddTernarySheet(*app, {{25, 1, 0, 0}}); }, {chart}, chart, 1, 1,
+       "Number of points:  1"},
+      // Open workbooks are matched by their full path, not by their name.
+      {"a namesake in another folder", [&] { Open(run1); }, {dirs.Other + "run1.xlsx"}, dirs.Other + "run1.xlsx", 1, 1,
+       "Number of points:  1"},
+      {"back to the first of two namesakes", [&] { Open(run1); Open(dirs.Other + "run1.xlsx"); }, {run1}, run1, 1, 2,
+       "Number of points:  2"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Start();
+    if (row.before) row.before();
+    window.captions.clear();
+    prompter = {};
+    prompter.onProcess = prompter.onMessage = [&] {
+      shell->MainWindowProc(-1);
+      shell->MainWindowProc(1);
+    };
+    for (const auto& answer : row.answers) prompter.answers.push_back(answer);
+    shell->Button_Click(1);
+    EXPECT_EQ(window.Reads(), row.reads);
+    EXPECT_EQ(row.book.find('/') == std::string::npos ? shell->WorkbookName : shell->WorkFolder + shell->WorkbookName,
+              row.book);
+    if (row.book.empty()) {
+      EXPECT_TRUE(Collapsed() && shell->SheetName.empty() && !shell->Ended);
+    } else {
+      EXPECT_EQ(app->ActiveWorkbookName(), shell->WorkbookName);
+      EXPECT_EQ(shell->Reader->Points.PointCount, row.points);
+      EXPECT_TRUE(window.caption == "Tersolv: Ternary system" && window.height == kDesignHeight && window.separator);
+    }
+    EXPECT_EQ(prompter.messages.size(), row.message.empty() ? 0u : 1u) << prompter.Last();
+    EXPECT_EQ(prompter.Last().rfind(row.message, 0), 0u) << prompter.Last();
+    EXPECT_EQ(prompter.processed, static_cast<long>(row.answers.size()) + row.reads);  // after a dialog, in a read
+    if (!row.request.empty()) {
+      EXPECT_EQ(prompter.requests.back().InitialFolder + "/" + prompter.requests.back().FileName, row.request);
+    }
+    EXPECT_FALSE(shell->Events->xlChanged || shell->Busy);
+    prompter = {};
+    shell->Unload();
   }
-  AddTernarySheet(*app, {{25, 1, 0, 0}});  // behind the chart, which stays the active sheet
-  Open(dirs.Data + "chart.xlsx");  // open already: its first worksheet stands in for the chart
-  EXPECT_EQ(window.caption, "Tersolv: Ternary system");
+}
 
-  Open(dirs.Other + "run1.xlsx");  // open workbooks are matched by their full path, not by their name
-  EXPECT_EQ(shell->Reader->Points.PointCount, 1);
+TEST_F(ShellTest, CalculateClearsTheChangeFlagAndShowsAFailure) {
+  Start();
   Open(dirs.Data + "run1.xlsx");
-  EXPECT_TRUE(shell->Reader->Points.PointCount == 2 && app->WorkbookCount() == 3);  // run1 twice, chart
-
   window.captions.clear();
   shell->Events->xlChanged = true;
   shell->Button_Click(2);
@@ -144,50 +182,6 @@ TEST_F(ShellTest, OpenAndCalculate) {
   ASSERT_EQ(prompter.messages.size(), 1u);
   EXPECT_EQ(prompter.messages[0].first, MessageIcon::Error);
   EXPECT_TRUE(!shell->Ended && window.caption == "Tersolv: Ternary system");
-}
-
-// A command reads once what the user chose, whatever the window does meanwhile: it
-// loses and regains the focus after the dialog and around every message box.
-TEST_F(ShellTest, ACommandIsOneReadOfWhatTheUserChose) {
-  struct Row {
-    const char* what;
-    std::function<void()> before;  // what the user did earlier
-    std::optional<std::string> answer;  // of the file dialog (nothing: cancel)
-    std::string book;  // read at the end ("": none, the window collapsed)
-    long reads;
-  };
-  const std::string run1 = dirs.Data + "run1.xlsx", run2 = dirs.Data + "run2.xlsx";
-  const Row rows[] = {
-      {"first file", {}, run2, "run2.xlsx", 1},
-      {"another file after one was read", [&] { Open(run1); }, run2, "run2.xlsx", 1},
-      {"cancel: the earlier file", [&] { Open(run1); }, std::nullopt, "run1.xlsx", 1},
-      {"cancel after Create", [&] { shell->Button_Click(0); }, std::nullopt, "Untitled 1", 1},
-      {"cancel, the earlier file closed", [&] { Open(run1); app->CloseWorkbook(1); }, std::nullopt, "", 0},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    Start();
-    if (row.before) row.before();
-    const auto leaveAndReturn = [&] {
-      shell->MainWindowProc(-1);
-      shell->MainWindowProc(1);
-    };
-    prompter.onProcess = prompter.onMessage = leaveAndReturn;
-    window.captions.clear();
-    prompter.messages.clear();
-    Open(row.answer);
-    EXPECT_EQ(window.Reads(), row.reads);
-    EXPECT_EQ(shell->WorkbookName, row.book);
-    if (row.book.empty()) {
-      EXPECT_TRUE(Collapsed() && prompter.messages.empty());
-    } else {
-      EXPECT_EQ(app->ActiveWorkbookName(), row.book);
-      EXPECT_EQ(prompter.messages.size(), row.answer && row.answer != run1 ? 1u : 0u) << prompter.Last();
-    }
-    EXPECT_FALSE(shell->Events->xlChanged || shell->Busy);
-    prompter.onProcess = prompter.onMessage = {};
-    shell->Unload();
-  }
 }
 
 // Create from the template, then returns: what changed is read, clicks wait, closing all ends.

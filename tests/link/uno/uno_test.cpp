@@ -32,6 +32,7 @@ int Tersolv(const std::string& options, const fs::path& book, std::string& outpu
   const int status = std::system(
       ("'" TERSOLV_EXECUTABLE "' calc " + options + " '" + book.string() + "' > '" + out + "' 2>&1").c_str());
   output = FileBytes(out);
+  fs::remove(out);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
