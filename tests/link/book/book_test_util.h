@@ -74,7 +74,8 @@ inline std::unique_ptr<BookApplication> OpenedFile(const std::string& path) {
 }
 
 // `call` fails with a LinkError of that number whose message holds `part`.
-inline void ExpectLinkError(const std::function<void()>& call, const std::string& part, int number = kFileError) {
+inline void ExpectLinkError(const std::function<void()>& call, const std::string& part,
+                            int number = kFileError) {
   try {
     call();
     ADD_FAILURE() << "no LinkError, expected: " << part;

@@ -89,7 +89,8 @@ TEST(Csv, ASaveRewritesOnlyTheWrittenFieldsInTheFilesStyle) {
     const auto again = OpenedFile(path);  // and what was saved reads back as written
     for (int row = 1; row <= 6; ++row)
       for (int column = 1; column <= 12; ++column)
-        EXPECT_EQ(again->ActiveSheet()->CellText(row, column), app.ActiveSheet()->CellText(row, column)) << row << column;
+        EXPECT_EQ(again->ActiveSheet()->CellText(row, column), app.ActiveSheet()->CellText(row, column))
+            << row << "," << column;
   }
 }
 

@@ -207,8 +207,8 @@ TEST(XlsxVariants, EditsAFileLibreOfficeWrote) {
 // attributes, extLst), next to the rewritten cells.
 TEST(XlsxCells, PartsOfOtherProducersAreReadAndKeptAsWritten) {
   const std::string ns = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
-  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<worksheet " + ns + ">"
-                           "<dimension ref=\"A1:E3\"/><sheetData>\n";
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<worksheet " + ns +
+                           "><dimension ref=\"A1:E3\"/><sheetData>\n";
   const std::string tail = "</sheetData><pageMargins left=\"0.7\"/></worksheet>";
   const std::string row2 = "<row r=\"2\" spans=\"1:1\" ht=\"15\"><c r=\"A2\" s=\"1\"/></row>";
   // A UTF-16 part, references in attributes, text between rows: forms the forward reading leaves
@@ -219,9 +219,9 @@ TEST(XlsxCells, PartsOfOtherProducersAreReadAndKeptAsWritten) {
                           "<row r=\"4\" ht=\"a&amp;b\"><c r=\"B4\"><v>4</v></c></row></sheetData></worksheet>";
   std::string utf16 = "\xFF\xFE";
   for (char c : odd) utf16 += std::string{c, '\0'};
-  const std::string oddSaved = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>kept</t></is></c></row><row r=\"2\">"
-                               "<c r=\"A2\"><v>2.5</v></c></row><row r=\"4\" ht=\"a&amp;b\"><c r=\"B4\"><v>4</v></c>"
-                               "<c r=\"C4\"><v>5</v></c></row>";
+  const std::string oddSaved =
+      "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>kept</t></is></c></row><row r=\"2\"><c r=\"A2\">"
+      "<v>2.5</v></c></row><row r=\"4\" ht=\"a&amp;b\"><c r=\"B4\"><v>4</v></c><c r=\"C4\"><v>5</v></c></row>";
   using Cells = std::vector<std::tuple<int, int, std::string>>;
   const struct {
     const char* Name;
@@ -232,8 +232,9 @@ TEST(XlsxCells, PartsOfOtherProducersAreReadAndKeptAsWritten) {
   } cases[] = {
       {"kept cells and rows",
        head + "<row r=\"1\" spans=\"1:5\" ht='20' customHeight=\"1\"><c r=\"A1\" s=\"0\" t=\"n\"><v>1.50</v></c>"
-              "<c r=\"B1\"><f>A1*2</f><v>3</v></c><c r=\"C1\" t=\"inlineStr\"><is><r><t>ri</t></r><r><t>ch</t></r></is>"
-              "</c><c r=\"D1\" foo=\"bar\"><v>2</v></c><c r=\"E1\"><v>1&#48;</v></c></row>\n  " + row2 +
+              "<c r=\"B1\"><f>A1*2</f><v>3</v></c><c r=\"C1\" t=\"inlineStr\"><is><r><t>ri</t></r>"
+              "<r><t>ch</t></r></is></c><c r=\"D1\" foo=\"bar\"><v>2</v></c><c r=\"E1\"><v>1&#48;</v></c>"
+              "</row>\n  " + row2 +
               "<!-- a note --><row r=\"3\" spans=\"2:2\"><c r=\"B3\" t=\"s\"><v>0</v></c><extLst><ext uri=\"x\"/>"
               "</extLst></row>" + tail,
        {{1, 1, "1.5"}, {1, 2, "3"}, {1, 3, "rich"}, {1, 4, "2"}, {1, 5, "10"}, {3, 2, "Title"}},
@@ -274,7 +275,8 @@ TEST(XlsxCells, PartsOfOtherProducersAreReadAndKeptAsWritten) {
     WriteNewWorkbookFile(path, {testing::PointSheet({})});
     EditParts(path, {{"xl/worksheets/sheet1.xml", c.Part}});
     EditAndSave(path, [&](Worksheet& sheet) {
-      for (const auto& [row, column, text] : c.Read) EXPECT_EQ(sheet.CellText(row, column), text) << row << column;
+      for (const auto& [row, column, text] : c.Read)
+        EXPECT_EQ(sheet.CellText(row, column), text) << row << "," << column;
       c.Edit(sheet);
     });
     const std::string xml = PartOf(path, "xl/worksheets/sheet1.xml");
