@@ -108,51 +108,6 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
-// The screen: Xvfb on a display it picks itself, and openbox.
-struct Screen {
-  std::unique_ptr<Process> server, manager;
-  bool Start() {
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    server = std::make_unique<Process>(std::vector<std::string>{
-        "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-        std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24", "-nolisten", "tcp"});
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (number.empty()) return false;
-    ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    manager = std::make_unique<Process>(std::vector<std::string>{"openbox"});
-    return WaitFor([] { return !Output("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep window").empty(); });
-  }
-  ~Screen() {
-    manager.reset();
-    server.reset();
-  }
-};
-
-// The panel's windows (its main window first) and the office's, by title.
-struct Windows {
-  pid_t panelPid = 0;
-  std::string panel;
-  std::vector<std::string> OfPanel() const { return Words(Output("xdotool search --onlyvisible --pid " + std::to_string(panelPid))); }
-  std::string Title(const std::string& id) const { return Output("xdotool getwindowname " + id + " 2>/dev/null"); }
-  // A visible window of the panel other than the main one with this title, or "".
-  std::string Dialog(const std::string& title) const {
-    for (const std::string& id : OfPanel())
-      if (id != panel && Title(id) == title) return id;
-    return "";
-  }
-  // The office's window of the document with this title ("Untitled 1", "other.xlsx").
-  std::string Calc(const std::string& document) const {
-    const std::vector<std::string> ids =
-        Words(Output("xdotool search --onlyvisible --name '^" + document + " - LibreOffice Calc$'"));
-    return ids.empty() ? "" : ids.back();
-  }
-};
-
 class PanelDesktop : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -167,7 +122,7 @@ class PanelDesktop : public ::testing::Test {
     fs::copy_file(TERSOLV_PANEL_PATH, root_ / "prog/tersolv-panel");
     fs::copy_file(TERSOLV_TEMPLATE_PATH, root_ / "prog/Tersolv.xlsx");
     std::ofstream(root_ / "prog/Tersolv.ini") << "WorkDir=" << (root_ / "home/data/").string() << "\n";
-    ASSERT_TRUE(screen_.Start()) << "Xvfb or openbox did not start";
+    ASSERT_TRUE(StartScreen()) << "Xvfb or openbox did not start";
     ::setenv("HOME", (root_ / "home").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (root_ / "home/.config").c_str(), 1);
     ::setenv("TERSOLV_PIPE", visible_.Pipe().c_str(), 1);
@@ -176,8 +131,47 @@ class PanelDesktop : public ::testing::Test {
     panel_.reset();
     visible_.Kill();  // first, so that nothing waits for it
     office_.reset();
+    manager_.reset();
+    server_.reset();
     std::error_code ignored;
     if (!root_.empty()) fs::remove_all(root_, ignored);
+  }
+
+  // The screen: Xvfb on a display it picks itself, and openbox.
+  bool StartScreen() {
+    int fds[2];
+    if (::pipe(fds) != 0) return false;
+    server_ = std::make_unique<Process>(std::vector<std::string>{
+        "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+        std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24", "-nolisten", "tcp"});
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (number.empty()) return false;
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+    manager_ = std::make_unique<Process>(std::vector<std::string>{"openbox"});
+    return WaitFor([] { return !Output("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep window").empty(); });
+  }
+
+  // The panel's windows (its main window first) and the office's, by title.
+  std::vector<std::string> PanelWindows() const {
+    return Words(Output("xdotool search --onlyvisible --pid " + std::to_string(panel_->pid)));
+  }
+  static std::string Title(const std::string& id) { return Output("xdotool getwindowname " + id + " 2>/dev/null"); }
+  std::string PanelTitle() const { return Title(panelWindow_); }
+  // A visible window of the panel other than the main one with this title, or "".
+  std::string Dialog(const std::string& title) const {
+    for (const std::string& id : PanelWindows())
+      if (id != panelWindow_ && Title(id) == title) return id;
+    return "";
+  }
+  // The office's window of the document with this title ("Untitled 1", "other.xlsx").
+  static std::string Calc(const std::string& document) {
+    const std::vector<std::string> ids =
+        Words(Output("xdotool search --onlyvisible --name '^" + document + " - LibreOffice Calc$'"));
+    return ids.empty() ? "" : ids.back();
   }
 
   // A number of the workbook of that file ("" for the untitled one), -1 when the cell holds none; read
@@ -194,12 +188,12 @@ class PanelDesktop : public ::testing::Test {
   // The panel's message box: present within `limit`, then closed with Enter.
   bool CloseMessage(std::chrono::seconds limit = 30s) {
     std::string box;
-    if (!WaitFor([&] { return !(box = windows_.Dialog("Tersolv")).empty(); }, limit)) return false;
+    if (!WaitFor([&] { return !(box = Dialog("Tersolv")).empty(); }, limit)) return false;
     Xdo("windowactivate --sync " + box + " key Return");
-    return WaitFor([&] { return windows_.Dialog("Tersolv").empty(); });
+    return WaitFor([&] { return Dialog("Tersolv").empty(); });
   }
   // A click on the panel's free area at the bottom (it becomes the active window), as a user returns to it.
-  void ClickPanel() { Xdo("mousemove --window " + windows_.panel + " 100 120 click 1"); }
+  void ClickPanel() { Xdo("mousemove --window " + panelWindow_ + " 100 120 click 1"); }
   void PanelKeys(const std::string& keys) {
     ClickPanel();
     Xdo("key --clearmodifiers " + keys);
@@ -207,20 +201,19 @@ class PanelDesktop : public ::testing::Test {
   // Opens the panel's file dialog (a click on "Open existing data file") and gives it `keys` (a path
   // and Return, or Escape).
   bool UseFileDialog(const std::string& keys) {
-    Xdo("mousemove --window " + windows_.panel + " 100 52 click 1");
+    Xdo("mousemove --window " + panelWindow_ + " 100 52 click 1");
     std::string dialog;
-    if (!WaitFor([&] { return !(dialog = windows_.Dialog("Choose data file")).empty(); })) return false;
+    if (!WaitFor([&] { return !(dialog = Dialog("Choose data file")).empty(); })) return false;
     Xdo("windowactivate --sync " + dialog + " " + keys);
-    return WaitFor([&] { return windows_.Dialog("Choose data file").empty(); });
+    return WaitFor([&] { return Dialog("Choose data file").empty(); });
   }
-  std::string PanelTitle() { return windows_.Title(windows_.panel); }
 
   fs::path root_;
-  Screen screen_;
+  std::unique_ptr<Process> server_, manager_;
   TestOffice visible_{false};  // with its windows
   std::unique_ptr<CalcApplication> office_;
   std::unique_ptr<Process> panel_;
-  Windows windows_;
+  std::string panelWindow_;
 };
 
 TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
@@ -234,29 +227,28 @@ TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
   office_->CloseActiveWorkbook();
 
   panel_ = std::make_unique<Process>(std::vector<std::string>{(root_ / "prog/tersolv-panel").string()});
-  windows_.panelPid = panel_->pid;
-  ASSERT_TRUE(WaitFor([&] { return windows_.OfPanel().size() == 1; })) << "the panel did not show";
-  windows_.panel = windows_.OfPanel().front();
+  ASSERT_TRUE(WaitFor([&] { return PanelWindows().size() == 1; })) << "the panel did not show";
+  panelWindow_ = PanelWindows().front();
   // First start: the top-right corner of the screen, clear of the office's menus.
-  const std::vector<std::string> place = Words(Output("xwininfo -id " + windows_.panel + " | sed -n " +
+  const std::vector<std::string> place = Words(Output("xwininfo -id " + panelWindow_ + " | sed -n " +
                                                       "'s/.*Absolute upper-left [XY]: *//p; s/.*Width: *//p'"));
   ASSERT_EQ(place.size(), 3u);
   EXPECT_GT(std::stoi(place[0]) + std::stoi(place[2]), kScreenWidth - 16);
   EXPECT_LT(std::stoi(place[1]), 40);
 
   // "Create new data file" (a click): an untitled, editable workbook; the button then stays disabled.
-  Xdo("mousemove --window " + windows_.panel + " 100 20 click 1");
-  ASSERT_TRUE(WaitFor([&] { return office_->WorkbookCount() == 1 && !windows_.Calc("Untitled 1").empty(); }));
+  Xdo("mousemove --window " + panelWindow_ + " 100 20 click 1");
+  ASSERT_TRUE(WaitFor([&] { return office_->WorkbookCount() == 1 && !Calc("Untitled 1").empty(); }));
   EXPECT_EQ(office_->WorkbookFullName(1), "");
   ASSERT_TRUE(WaitFor([&] { return PanelTitle() == "Tersolv: Components"; })) << PanelTitle();
-  Xdo("mousemove --window " + windows_.panel + " 100 20 click 1");
+  Xdo("mousemove --window " + panelWindow_ + " 100 20 click 1");
   // A cancelled dialog right after: no message about the template, nothing opened.
   ASSERT_TRUE(UseFileDialog("key Escape"));
   EXPECT_FALSE(CloseMessage(2s)) << "a message after a cancelled dialog";
   EXPECT_EQ(office_->WorkbookCount(), 1);
 
   // In the office's window: to the "Ternary system" sheet and three points typed from A4.
-  const std::string calc = windows_.Calc("Untitled 1");
+  const std::string calc = Calc("Untitled 1");
   Xdo("windowsize " + calc + " " + std::to_string(kScreenWidth - 240) + " " + std::to_string(kScreenHeight - 40));
   Xdo("windowmove " + calc + " 0 0");
   Xdo("windowactivate --sync " + calc + " key --clearmodifiers ctrl+Next ctrl+Home Down Down Down");
@@ -301,10 +293,10 @@ TEST_F(PanelDesktop, CreateTypeCalculateOpenAndCancel) {
 
   // Saved, reloaded by the office (another document in its window) and a point added there: the
   // return reads it, and "Calculate values" writes into what the user sees.
-  Xdo("windowactivate --sync " + windows_.Calc("other.xlsx"));
+  Xdo("windowactivate --sync " + Calc("other.xlsx"));
   office_->SaveActiveWorkbook();
   TestOffice::Reload(*office_, other);
-  Xdo("windowactivate --sync " + windows_.Calc("other.xlsx") +
+  Xdo("windowactivate --sync " + Calc("other.xlsx") +
       " key --clearmodifiers ctrl+Home Down Down Down Down Down");
   Xdo("key --delay 30" + KeysOf("50\t1\n"));
   ASSERT_TRUE(WaitFor([&] { return chosen(6, 2) == 1.0; })) << "the point was not typed in";
