@@ -51,15 +51,21 @@ double Checked(double value, const char* routine, double T, double P) {
   return value;
 }
 
-// tau^t of every term, computed once per temperature (a power that an
-// earlier term has is taken from it).
+// n tau^t of every term, and n tau^t d and n tau^t d (d - 1) for the
+// derivatives of the terms without exponential, computed once per
+// temperature (a power of tau that an earlier term has is taken from it).
 struct TauPowers {
-  std::array<double, 12> Value{};
+  std::array<double, 12> N{}, ND{}, NDD{};
   explicit TauPowers(double Tau) {
+    std::array<double, 12> power{};
     for (std::size_t i = 0; i < kTerms.size(); ++i) {
       std::size_t same = 0;
       while (same < i && kTerms[same].T != kTerms[i].T) ++same;
-      Value[i] = same < i ? Value[same] : std::pow(Tau, kTerms[i].T);
+      power[i] = same < i ? power[same] : std::pow(Tau, kTerms[i].T);
+      const double d = kTerms[i].D;
+      N[i] = kTerms[i].N * power[i];
+      ND[i] = N[i] * d;
+      NDD[i] = ND[i] * (d - 1);
     }
   }
 };
@@ -72,22 +78,20 @@ ResidualHelmholtz Residual(const TauPowers& tau, double Delta) {
   std::array<double, kMaxD + 1> deltaPow{};  // delta^k by repeated multiplication
   deltaPow[0] = 1;
   for (std::size_t k = 1; k < deltaPow.size(); ++k) deltaPow[k] = deltaPow[k - 1] * Delta;
-  std::array<double, 4> deltaL{1, Delta, Delta * Delta, Delta * Delta * Delta};  // delta^l
-  std::array<double, 4> decay{1, std::exp(-deltaL[1]), std::exp(-deltaL[2]), std::exp(-deltaL[3])};
+  const std::array<double, 4> decay{1, std::exp(-deltaPow[1]), std::exp(-deltaPow[2]), std::exp(-deltaPow[3])};
 #pragma GCC unroll 12
   for (std::size_t i = 0; i < kTerms.size(); ++i) {
     const Term& term = kTerms[i];
-    const double d = term.D;
-    const double nTau = term.N * tau.Value[i];
     const double deltaD = deltaPow[static_cast<std::size_t>(term.D)];  // delta^d
     if (term.L == 0) {
-      r.Phi += nTau * deltaD;
-      r.PhiD += nTau * d * deltaD * inverse;
-      r.PhiDD += nTau * d * (d - 1) * deltaD * inverse * inverse;
+      r.Phi += tau.N[i] * deltaD;
+      r.PhiD += tau.ND[i] * deltaD * inverse;
+      r.PhiDD += tau.NDD[i] * deltaD * inverse * inverse;
     } else {
-      const double dl = deltaL[term.L];
+      const double d = term.D;
+      const double dl = deltaPow[static_cast<std::size_t>(term.L)];  // delta^l
       const double l = term.L;
-      const double e = nTau * decay[term.L];
+      const double e = tau.N[i] * decay[static_cast<std::size_t>(term.L)];
       r.Phi += e * deltaD;
       r.PhiD += e * deltaD * inverse * (d - l * dl);
       r.PhiDD += e * deltaD * inverse * inverse * ((d - l * dl) * (d - 1 - l * dl) - l * l * dl);
@@ -112,7 +116,8 @@ double MolarDensity(const TauPowers& tau, double rho, double T, double P, int Ma
       throw FloatingPointError("division by zero in H2SMolarDensity (dP/drho = 0)" +
                                PointText(T, P));
     }
-    const double step = Checked(residual / slope, "H2SMolarDensity", T, P);
+    // A fault of the step shows in the next pass's check.
+    const double step = residual / slope;
     if (step / 2 < rho) {
       rho -= step / 2;
     } else {

@@ -102,6 +102,7 @@ ResidualDerivatives EvaluateResidual(const TauFactors& tf, double delta, NonAnal
   double phi = 0;
   double sd = 0;   // delta * phi_d of terms 1-54
   double sdd = 0;  // delta^2 * phi_dd of terms 1-54
+#pragma GCC unroll 8
   for (std::size_t i = 0; i < coef::kPolynomial.size(); ++i) {
     const double d = coef::kPolynomial[i].D;
     const double base = tf.Polynomial[i] * dp[static_cast<std::size_t>(coef::kPolynomial[i].D)];
@@ -109,6 +110,7 @@ ResidualDerivatives EvaluateResidual(const TauFactors& tf, double delta, NonAnal
     sd += base * d;
     sdd += base * d * (d - 1.0);
   }
+#pragma GCC unroll 44
   for (std::size_t i = 0; i < coef::kExponential.size(); ++i) {
     const auto& t = coef::kExponential[i];
     const auto c = static_cast<std::size_t>(t.C);
