@@ -16,6 +16,10 @@
 #include <stdexcept>
 #include <string>
 
+#if defined(__x86_64__) && defined(__SSE2_MATH__)
+#include <xmmintrin.h>
+#endif
+
 namespace tersolv {
 
 class FloatingPointError : public std::runtime_error {
@@ -26,15 +30,29 @@ class FloatingPointError : public std::runtime_error {
 // The flags of the floating-point environment that mean a fault.
 inline constexpr int kFaultFlags = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
 
+// The fault flags raised since they were last cleared. On x86-64 doubles are
+// computed in SSE registers, whose status register holds the flags at the
+// bit positions of <cfenv>: it is read inline, where the library's
+// fetestexcept also reads the x87 status word (no model computes in x87
+// registers) and took 5 % of the time of a ternary point.
+inline int RaisedFaultFlags() {
+#if defined(__x86_64__) && defined(__SSE2_MATH__)
+  static_assert(FE_INVALID == 0x01 && FE_DIVBYZERO == 0x04 && FE_OVERFLOW == 0x08);
+  return static_cast<int>(_mm_getcsr()) & kFaultFlags;
+#else
+  return std::fetestexcept(kFaultFlags);
+#endif
+}
+
 // Clears the fault flags. Clearing them costs far more than testing them:
 // cleared only when set.
 inline void ClearFaultFlags() {
-  if (std::fetestexcept(kFaultFlags) != 0) std::feclearexcept(kFaultFlags);
+  if (RaisedFaultFlags() != 0) std::feclearexcept(kFaultFlags);
 }
 
 // True when `value` is not finite or a fault flag has been raised since the
 // flags were last cleared.
-inline bool Faulted(double value) { return !std::isfinite(value) || std::fetestexcept(kFaultFlags) != 0; }
+inline bool Faulted(double value) { return !std::isfinite(value) || RaisedFaultFlags() != 0; }
 
 // Raises FloatingPointError("floating-point fault in " + where), the flags
 // cleared for whatever runs next.

@@ -20,7 +20,7 @@ class FpScope {
  public:
   FpScope(const char* where, const char* name1, double value1, const char* name2, double value2)
       : where_(where), name1_(name1), name2_(name2), value1_(value1), value2_(value2) {
-    saved_ = std::fetestexcept(kFaultFlags);
+    saved_ = RaisedFaultFlags();
     if (saved_ != 0) std::feclearexcept(kFaultFlags);
   }
   ~FpScope() {
