@@ -4,12 +4,9 @@
 
 #include <sys/wait.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -20,6 +17,7 @@
 #include "link/book/book_limits.h"
 #include "link/book/writer/workbook_writer.h"
 #include "link/book/zip_archive.h"
+#include "link/link_error_check.h"
 
 namespace tersolv::link::book::testing {
 
@@ -71,18 +69,6 @@ inline std::unique_ptr<BookApplication> OpenedFile(const std::string& path) {
   auto app = std::make_unique<BookApplication>();
   app->OpenWorkbook(path, true);
   return app;
-}
-
-// `call` fails with a LinkError of that number whose message holds `part`.
-inline void ExpectLinkError(const std::function<void()>& call, const std::string& part,
-                            int number = kFileError) {
-  try {
-    call();
-    ADD_FAILURE() << "no LinkError, expected: " << part;
-  } catch (const LinkError& e) {
-    EXPECT_EQ(e.Number(), number) << e.what();
-    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-  }
 }
 
 // A worksheet part of these rows (<row> elements).

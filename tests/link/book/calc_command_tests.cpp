@@ -299,7 +299,7 @@ TEST(RefusedFiles, AllocationLimitsHold) {
     if (bound) limits.*bound = value;
     WriteFile(dir / "x.xlsx", bytes);
     BookApplication app('.', limits);
-    ExpectLinkError([&] { app.OpenWorkbook(dir / "x.xlsx", false); }, message);
+    ExpectLinkError(kFileError, [&] { app.OpenWorkbook(dir / "x.xlsx", false); }, {message});
   }
 }
 

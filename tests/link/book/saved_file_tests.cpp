@@ -133,7 +133,7 @@ TEST(SavedFiles, AFileChangedSinceOpeningIsNotOverwritten) {
     app.ActiveSheet()->WriteNumber(4, 5, 1.0);
     WriteNewWorkbookFile(path, {testing::PointSheet({})});
     theirs = ReadFile(path);
-    ExpectLinkError([&] { app.Save(); }, "changed by another program");
+    ExpectLinkError(kFileError, [&] { app.Save(); }, {"changed by another program"});
     EXPECT_THROW(app.SaveAs(path), LinkError);  // not under its own name either
   }
   EXPECT_EQ(ReadFile(path), theirs);
