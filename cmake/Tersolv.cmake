@@ -6,8 +6,9 @@ function(tersolv_target_options target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
   if(CMAKE_POSITION_INDEPENDENT_CODE)
     # Position-independent code for the Python module, still inlined as an
-    # executable's would be (no symbol of ours is meant to be interposed).
-    target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+    # executable's would be (no symbol of ours is meant to be interposed);
+    # calls into the maths library go through its address table directly.
+    target_compile_options(${target} PRIVATE -fno-semantic-interposition -fno-plt)
   endif()
   if(TERSOLV_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
