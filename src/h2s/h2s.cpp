@@ -72,8 +72,10 @@ struct TauPowers {
 
 constexpr int kMaxD = 7;  // the largest density exponent d
 
+// The sums in two interleaved parts: half the chain of dependent additions
+// that each pass of the density iteration waits on.
 ResidualHelmholtz Residual(const TauPowers& tau, double Delta) {
-  ResidualHelmholtz r;
+  std::array<ResidualHelmholtz, 2> part{};
   const double inverse = 1 / Delta;
   std::array<double, kMaxD + 1> deltaPow{};  // delta^k by repeated multiplication
   deltaPow[0] = 1;
@@ -83,6 +85,7 @@ ResidualHelmholtz Residual(const TauPowers& tau, double Delta) {
   for (std::size_t i = 0; i < kTerms.size(); ++i) {
     const Term& term = kTerms[i];
     const double deltaD = deltaPow[static_cast<std::size_t>(term.D)];  // delta^d
+    ResidualHelmholtz& r = part[i % 2];
     if (term.L == 0) {
       r.Phi += tau.N[i] * deltaD;
       r.PhiD += tau.ND[i] * deltaD * inverse;
@@ -97,7 +100,7 @@ ResidualHelmholtz Residual(const TauPowers& tau, double Delta) {
       r.PhiDD += e * deltaD * inverse * inverse * ((d - l * dl) * (d - 1 - l * dl) - l * l * dl);
     }
   }
-  return r;
+  return {part[0].Phi + part[1].Phi, part[0].PhiD + part[1].PhiD, part[0].PhiDD + part[1].PhiDD};
 }
 
 // The damped Newton iteration from the start density `rho`, with the powers

@@ -99,20 +99,17 @@ ResidualDerivatives EvaluateResidual(const TauFactors& tf, double delta, NonAnal
   std::array<double, 7> ec{};
   for (int c : {1, 2, 3, 4, 6}) ec[static_cast<std::size_t>(c)] = std::exp(-dp[static_cast<std::size_t>(c)]);
 
-  double phi = 0;
-  double sd = 0;   // delta * phi_d of terms 1-54
-  double sdd = 0;  // delta^2 * phi_dd of terms 1-54
+  // Terms 1-51 in two interleaved partial sums, which halves the chain of
+  // dependent additions that a density iteration waits on.
+  std::array<double, 2> phiPart{}, sdPart{}, sddPart{};  // phi, delta phi_d, delta^2 phi_dd
 #pragma GCC unroll 8
   for (std::size_t i = 0; i < coef::kPolynomial.size(); ++i) {
     const double d = coef::kPolynomial[i].D;
     const double base = tf.Polynomial[i] * dp[static_cast<std::size_t>(coef::kPolynomial[i].D)];
-    phi += base;
-    sd += base * d;
-    sdd += base * d * (d - 1.0);
+    phiPart[i % 2] += base;
+    sdPart[i % 2] += base * d;
+    sddPart[i % 2] += base * d * (d - 1.0);
   }
-  // Terms 8-51 in two interleaved partial sums, which halves the chain of
-  // dependent additions that a density iteration waits on.
-  std::array<double, 2> ePhi{}, eSd{}, eSdd{};
 #pragma GCC unroll 44
   for (std::size_t i = 0; i < coef::kExponential.size(); ++i) {
     const auto& t = coef::kExponential[i];
@@ -120,13 +117,13 @@ ResidualDerivatives EvaluateResidual(const TauFactors& tf, double delta, NonAnal
     const double d = t.D;
     const double cd = t.C * dp[c];
     const double base = tf.Exponential[i] * dp[static_cast<std::size_t>(t.D)] * ec[c];
-    ePhi[i % 2] += base;
-    eSd[i % 2] += base * (d - cd);
-    eSdd[i % 2] += base * ((d - cd) * (d - 1.0 - cd) - t.C * cd);
+    phiPart[(i + 1) % 2] += base;
+    sdPart[(i + 1) % 2] += base * (d - cd);
+    sddPart[(i + 1) % 2] += base * ((d - cd) * (d - 1.0 - cd) - t.C * cd);
   }
-  phi += ePhi[0] + ePhi[1];
-  sd += eSd[0] + eSd[1];
-  sdd += eSdd[0] + eSdd[1];
+  double phi = phiPart[0] + phiPart[1];
+  double sd = sdPart[0] + sdPart[1];    // delta * phi_d of terms 1-54
+  double sdd = sddPart[0] + sddPart[1];  // delta^2 * phi_dd of terms 1-54
   double gaussDelta = 0;
   for (std::size_t i = 0; i < coef::kGaussian.size(); ++i) {
     const auto& g = coef::kGaussian[i];
