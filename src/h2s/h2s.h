@@ -85,7 +85,8 @@ struct H2SSolubilityResult {
 H2SSolubilityResult H2SSolubilityFrom(double T, double P, double RhoW, double LnFw,
                                       double SatPressure, double H2SFugacity);
 
-// Everything the calculation driver reads after H2SProperties.
+// The pure-H2S state and the solubility in water at one point, as H2SProperties
+// gives them (the calculation driver takes the same values step by step).
 struct H2SResults {
   double H2SDensity = 0;             // g/cm3
   double H2SVolume = 0;              // cm3/mol

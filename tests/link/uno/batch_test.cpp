@@ -190,7 +190,7 @@ TEST_F(CalcBatch, ARejectedRowAFailureAProtectedSheetAClosedWorkbookAndAKilledOf
   const auto run = [&] { calc::CalculateValues(reader, *sheet, frontend, options); };
   ASSERT_EQ(reader.ReadWorksheet(sheet, false), 0) << frontend.LastMessage();
   interrupt = [&] { app_->CloseActiveWorkbook(); };
-  testing::ExpectLinkError(kNoWorkbook, run);
+  ExpectLinkError(kNoWorkbook, run);
   EXPECT_EQ(app_->WorkbookCount(), 0);  // the office still answers
 
   app_->OpenWorkbook(path, false);  // as it was saved, with the rejected row
@@ -199,9 +199,9 @@ TEST_F(CalcBatch, ARejectedRowAFailureAProtectedSheetAClosedWorkbookAndAKilledOf
   ASSERT_EQ(reader.ReadWorksheet(sheet, false), 0) << frontend.LastMessage();
   interrupt = [] { TestOffice::Shared().Kill(); };
   const auto start = std::chrono::steady_clock::now();
-  testing::ExpectLinkError(kApplicationGone, run, {"LibreOffice Calc"});
+  ExpectLinkError(kApplicationGone, run, {"LibreOffice Calc"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-  testing::ExpectLinkError(kApplicationGone, [&] { app_->SetEventsEnabled(true); });
+  ExpectLinkError(kApplicationGone, [&] { app_->SetEventsEnabled(true); });
   EXPECT_EQ(testing::FileBytes(path), before);
 }
 

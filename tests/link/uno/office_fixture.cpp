@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <osl/file.hxx>
 #include <stdexcept>
@@ -110,16 +111,6 @@ std::string OfficeMissing() {
 std::string FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void ExpectLinkError(int number, const std::function<void()>& call, std::initializer_list<const char*> parts) {
-  try {
-    call();
-    ADD_FAILURE() << "no LinkError";
-  } catch (const LinkError& e) {
-    EXPECT_EQ(e.Number(), number) << e.what();
-    for (const char* part : parts) EXPECT_NE(e.Description().find(part), std::string::npos) << e.what();
-  }
 }
 
 Sheet Layout(const std::string& name, const std::vector<std::vector<std::string>>& rows) {

@@ -8,14 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "link/link.h"
+#include "link/link_error_check.h"
 
 namespace tersolv::link::uno {
 class CalcApplication;
@@ -25,8 +24,6 @@ namespace tersolv::link::uno::testing {
 
 std::string OfficeMissing();  // why the office tests cannot run here ("" when they can)
 std::string FileBytes(const std::string& path);
-// `call` fails with a LinkError of that number whose description holds each of `parts`.
-void ExpectLinkError(int number, const std::function<void()>& call, std::initializer_list<const char*> parts = {});
 
 struct Cell {
   int Row = 1, Column = 1;

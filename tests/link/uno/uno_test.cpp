@@ -21,7 +21,6 @@ namespace tersolv::link::uno {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ExpectLinkError;
 using testing::FileBytes;
 using testing::TestOffice;
 using namespace std::chrono_literals;
