@@ -20,9 +20,9 @@ constexpr double kNearCriticalRadius = 1.5;
 constexpr double kStabilityFactor = 0.9999999;
 constexpr int kMaxNewtonSteps = 100;
 // Newton steps of the saturation solution. From the auxiliary equations it
-// takes 3 (93 % of temperatures) or 4, and at most 12 within 2 K of the
-// near-critical closed form; the cap only stops a sequence that cannot meet
-// its tolerance, with FloatingPointError.
+// takes 2 or 3, and more only within 2 K of the near-critical closed form; the
+// cap only stops a sequence that cannot meet its tolerance, with
+// FloatingPointError.
 constexpr int kMaxSaturationSteps = 100;
 
 // Where the saturation line leaves the near-critical circle.
@@ -32,7 +32,13 @@ constexpr double kSaturationCircleT = 646.566603780541;
 constexpr double kCircleRhoVapour = 0.06175761207154601;
 constexpr double kCircleRhoLiquid = 0.062312550893226015;
 
-// Newton iteration of SolveDensity.
+// Newton iteration of SolveDensity. On the liquid branch P(rho) is convex and
+// on the vapour branch concave, so from the saturated liquid (vapour) density
+// the iterates approach a root from one side without crossing it. An iterate
+// where (dP/d rho)_T <= 0 has passed the spinodal into the mechanically
+// unstable part of the two-phase region: the branch has no root at P (-3).
+// Going on from there would end on a root of a loop of the equation inside the
+// two-phase region, e.g. 0.343 g/cm3 for liquid at 324 C and 1 MPa.
 double Newton(ResidualCache& cache, double T, double P, double RhoStart) {
   if (T <= 0 || P <= 0 || RhoStart <= 0) return -1;
   double rho = RhoStart;
@@ -40,7 +46,7 @@ double Newton(ResidualCache& cache, double T, double P, double RhoStart) {
   double dp = 0;
   PressureAt(cache, T, rho, p, dp);
   for (int k = 0;; ++k) {
-    if (dp <= 0 && k == 0) return -3;
+    if (dp <= 0) return -3;
     if (k + 1 > kMaxNewtonSteps) return -4;
     if (std::fabs(p / P - 1.0) < 1e-12) return rho;
     const double next = rho + (P - p) / dp;

@@ -96,7 +96,8 @@ TEST(Failures, CodesReturnedOutputsLeftAloneAndFaultsRaised) {
       {300, 1, 0, -1, "start <= 0"},
       {500, 20, 0.1, -3, "unstable start, dP/drho < 0"},
       {500, 1000, 1e-20, -4, "more than 100 steps of at most x1.5"},
-      {500, 1000, 1e-3, -4, "trapped in the loop of the two-phase region"},
+      {500, 1000, 1e-3, -3, "past the vapour spinodal into the two-phase region"},
+      {597.15, 10, 0.66, -3, "liquid below its spinodal (324 C, 1 MPa): not a root of a loop inside"},
   };
   for (const auto& r : rows) EXPECT_EQ(water.SolveDensity(r.T, r.P, r.RhoStart), r.Code) << r.Label;
   for (std::int16_t phase : {-1, 3}) EXPECT_EQ(water.WaterDensity(300, 1, phase), 0);
