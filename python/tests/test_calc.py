@@ -28,13 +28,9 @@ CASES = [
 
 
 def command_line(kwargs, path):
-    args = [os.environ["TERSOLV_EXE"], "calc", path]
-    if "sheet" in kwargs:
-        args += ["--sheet", kwargs["sheet"]]
-    if "output" in kwargs:
-        args += ["-o", kwargs["output"]]
-    if kwargs.get("extended_range"):
-        args.append("--extended-range")
+    flags = {"sheet": ["--sheet", kwargs.get("sheet")], "output": ["-o", kwargs.get("output")],
+             "extended_range": ["--extended-range"]}
+    args = [os.environ["TERSOLV_EXE"], "calc", path, *(a for key, value in kwargs.items() if value for a in flags[key])]
     return subprocess.run(args, capture_output=True, text=True, check=False).returncode
 
 

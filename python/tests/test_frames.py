@@ -26,10 +26,8 @@ def test_dataframe_keeps_the_index_and_equals_the_arrays(ternary):
     frame["note"] = "ignored"
     result = tersolv.dataframe(frame)
     assert result.index.equals(frame.index)
-    if ternary:
-        arrays = tersolv.ternary(frame["T"], frame["P"].to_numpy(), frame["m_h2s"], frame["m_nacl"])
-    else:
-        arrays = tersolv.components(frame["T"], frame["P"].to_numpy())
+    arrays = (tersolv.ternary(frame["T"], frame["P"].to_numpy(), frame["m_h2s"], frame["m_nacl"]) if ternary
+              else tersolv.components(frame["T"], frame["P"].to_numpy()))
     assert list(result.columns) == list(arrays)
     pd.testing.assert_frame_equal(result, pd.DataFrame(arrays, index=frame.index), check_exact=True)
     assert 0 < (result["status"] == 0).sum() < len(frame)  # some rejected, most computed

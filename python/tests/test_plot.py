@@ -18,15 +18,12 @@ T = np.array([0.0, 150.0, 330.0])  # 330 °C lies beyond the sheet's range
 M = np.array([0.0, 2.0, 6.0])
 
 
-def h2s_line(p, m):
-    """The pure-water curve as the "Components" sheet computes it, brines as the "Ternary system"."""
-    return tersolv.components(T, p) if m == 0 else tersolv.ternary(T, p, 0.0, m)
-
-
-# kind, arguments, and per panel its lines as (x, the package's results, key), in the order drawn
+# kind, arguments, and per panel its lines as (x, the package's results, key), in the order drawn; the H2S
+# solubility in pure water as the "Components" sheet computes it, in brines as the "Ternary system"
 LINE_FIGURES = [
     ("h2s_solubility", dict(T=T, P=["sat", 1, 150], m_nacl=[0, 3]),
-     lambda: [[(T, h2s_line(p, m), "h2s_solubility") for p in ("sat", 1, 150) for m in (0, 3)]]),
+     lambda: [[(T, tersolv.ternary(T, p, 0.0, m) if m else tersolv.components(T, p), "h2s_solubility")
+               for p in ("sat", 1, 150) for m in (0, 3)]]),
     ("halite_solubility", dict(T=T, P="sat,100"),  # 0 °C at 100 MPa: "not found"
      lambda: [[(T, tersolv.components(T, p), "halite_solubility") for p in ("sat", 100)]]),
     ("activity", dict(m_nacl=M, T=[25, 330], P=10),
@@ -98,13 +95,10 @@ def test_csv_holds_the_plotted_values(tmp_path, capsys):
     assert "3 of 6 points not computed (T/P/D value(s) out of range: 3)" in capsys.readouterr().err
     with open(path, newline="", encoding="utf-8") as file:
         rows = list(csv.DictReader(file))
-    result = tersolv.ternary(np.array([[25.0], [330.0]]), "sat", 0.0, M[None, :]).items()
-    for key, expected in result:
-        if key in ("density", "status", "message"):
-            cells = [row[key] for row in rows]
-            if expected.dtype.kind == "f":
-                cells = [float(cell) if cell else np.nan for cell in cells]
-            np.testing.assert_array_equal(np.asarray(cells, dtype=expected.dtype), expected.ravel())
+    result = tersolv.ternary(np.array([[25.0], [330.0]]), "sat", 0.0, M[None, :])
+    np.testing.assert_array_equal([float(row["density"] or "nan") for row in rows], result["density"].ravel())
+    assert [(int(row["status"]), row["message"]) for row in rows] == list(zip(result["status"].ravel(),
+                                                                               result["message"].ravel()))
 
 
 @pytest.mark.parametrize("text, values", [

@@ -1,6 +1,11 @@
 """tersolv.components and tersolv.ternary against `tersolv point --json`, bit for bit, point by point."""
 
 import math
+import signal
+import subprocess
+import sys
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -9,14 +14,9 @@ import tersolv
 from conftest import run_point
 
 # The sheet's texts of the statuses a point can get.
-STATUS_OF_TEXT = {
-    "Unexpected error": 1,
-    "Format error or incorrect keyword": 2,
-    "T/P/D value(s) out of range": 4,
-    "Saturation vapor pressure does not exist": 5,
-    "Illegal value of m(H2S)": 6,
-    "Illegal value of m(NaCl)": 7,
-}
+STATUS_OF_TEXT = {"Unexpected error": 1, "Format error or incorrect keyword": 2, "T/P/D value(s) out of range": 4,
+                  "Saturation vapor pressure does not exist": 5, "Illegal value of m(H2S)": 6,
+                  "Illegal value of m(NaCl)": 7}
 
 # (T, P, extended range, expected status) of "Components" points: computed,
 # "not found", at saturation, and rejected at each status.
@@ -64,19 +64,15 @@ TERNARY = [
 def random_points(count, seed, ternary):
     """Points over a little more than the default range, so that some are rejected."""
     rng = np.random.default_rng(seed)
-    rows = []
-    for _ in range(count):
-        T = float(rng.uniform(-5, 330))
-        P = "sat" if rng.uniform() < 0.15 else float(rng.uniform(-1, 105))
-        if ternary:
-            rows.append((T, P, float(rng.uniform(-0.1, 2)), float(rng.uniform(-0.2, 6.5)), False, None))
-        else:
-            rows.append((T, P, False, None))
-    return rows
+    def point():
+        T, P = float(rng.uniform(-5, 330)), "sat" if rng.uniform() < 0.15 else float(rng.uniform(-1, 105))
+        return (T, P, float(rng.uniform(-0.1, 2)), float(rng.uniform(-0.2, 6.5))) if ternary else (T, P)
+    return [(*point(), False, None) for _ in range(count)]
 
 
-def same_number(a, b):
-    return math.isnan(a) and math.isnan(b) or float(a).hex() == float(b).hex()
+def identical(a, b):
+    """The same values bit for bit (NaN equal to NaN, -0.0 not equal to 0.0)."""
+    return np.array_equal(*(np.asarray(x).view(np.int64) if np.asarray(x).dtype == np.float64 else x for x in (a, b)))
 
 
 def expect_as_command_line(result, i, row):
@@ -98,7 +94,7 @@ def expect_as_command_line(result, i, row):
             elif key in ("T", "P"):  # the numbers given; the sheet may show them converted and back
                 assert math.isclose(values[key], value, rel_tol=1e-15, abs_tol=1e-13), (row, key)
             elif isinstance(value, float):
-                assert same_number(values[key], value), (row, key)
+                assert identical(values[key], value), (row, key)
             else:  # "not found" or null: no number
                 assert math.isnan(values[key]), (row, key)
         return
@@ -111,41 +107,25 @@ def expect_as_command_line(result, i, row):
     assert all(math.isnan(value) for key, value in values.items() if key not in ("T", "P")), row
 
 
-@pytest.mark.parametrize("rows", [COMPONENTS + random_points(15, 1, False)])
-def test_components_equal_the_command_line(rows):
-    T = [r[0] for r in rows]
-    P = np.array([r[1] for r in rows], dtype=object)
+@pytest.mark.parametrize("function, rows", [(tersolv.components, COMPONENTS + random_points(15, 1, False)),
+                                            (tersolv.ternary, TERNARY + random_points(25, 2, True))],
+                         ids=["components", "ternary"])
+def test_points_equal_the_command_line(function, rows):
+    inputs = [np.array(column, dtype=object if k == 1 else float) for k, column in enumerate(zip(*rows))][:-2]
     for extended in (False, True):
-        result = tersolv.components(T, P, extended_range=extended)
+        result = function(*inputs, extended_range=extended)
         for i, row in enumerate(rows):
-            if row[2] == extended:
+            if row[-2] == extended:
                 expect_as_command_line(result, i, row)
-
-
-@pytest.mark.parametrize("rows", [TERNARY + random_points(25, 2, True)])
-def test_ternary_equals_the_command_line(rows):
-    columns = [np.array([r[k] for r in rows], dtype=object if k == 1 else float) for k in range(4)]
-    for extended in (False, True):
-        result = tersolv.ternary(*columns, extended_range=extended)
-        for i, row in enumerate(rows):
-            if row[4] == extended:
-                expect_as_command_line(result, i, row)
-
-
-def bits(result):
-    return {key: value.view(np.int64) if value.dtype == np.float64 else value for key, value in result.items()}
 
 
 def test_thread_counts_agree_bit_for_bit():
     rng = np.random.default_rng(3)
-    n = 6000
-    T, P = rng.uniform(0, 325, n), rng.uniform(0, 100, n)
-    mh, mn = rng.uniform(0, 2, n), rng.uniform(0, 6, n)
-    one = bits(tersolv.ternary(T, P, mh, mn, threads=1))
+    points = [rng.uniform(0, top, 6000) for top in (325, 100, 2, 6)]
+    one = tersolv.ternary(*points, threads=1)
     for threads in (0, 3):
-        many = bits(tersolv.ternary(T, P, mh, mn, threads=threads))
-        for key in one:
-            assert np.array_equal(one[key], many[key]), (threads, key)
+        many = tersolv.ternary(*points, threads=threads)
+        assert all(identical(one[key], many[key]) for key in one), threads
 
 
 def test_broadcasting_and_scalars():
@@ -153,18 +133,12 @@ def test_broadcasting_and_scalars():
     P = np.array([0.0, 10.0, 50.0, 100.0])
     grid = tersolv.ternary(T, P, 0.1, [[1.0], [2.0], [3.0]])
     assert all(value.shape == (3, 4) for value in grid.values())
-    for i in range(3):
-        for j in range(4):
-            alone = tersolv.ternary(float(T[i, 0]), float(P[j]), 0.1, float(i + 1))
-            for key, value in alone.items():
-                assert value.shape == ()
-                if value.dtype == np.float64:
-                    assert same_number(grid[key][i, j], value), key
-                else:
-                    assert grid[key][i, j] == value, key
+    for i, j in np.ndindex(3, 4):
+        alone = tersolv.ternary(float(T[i, 0]), float(P[j]), 0.1, i + 1.0)
+        for key, value in alone.items():
+            assert value.shape == () and identical(grid[key][i, j], value), key
     assert list(grid["status"][2]) == [4] * 4
-    empty = tersolv.components([], [])
-    assert empty["water_density"].shape == (0,)
+    assert tersolv.components([], [])["water_density"].shape == (0,)
 
 
 def test_pressure_forms():
@@ -177,18 +151,13 @@ def test_pressure_forms():
 
 def test_ctrl_c_stops_a_long_call():
     """SIGINT during a call of some seconds ends it with KeyboardInterrupt, long before it would be done."""
-    import signal
-    import subprocess
-    import sys
-    import time
-
     child = subprocess.Popen([sys.executable, "-c", """if True:
         import numpy as np, tersolv
         rng = np.random.default_rng(6)
-        points = [rng.uniform(0, 325, 4_000_000), rng.uniform(0, 100, 4_000_000), 0.1, 1.0]
+        points = [rng.uniform(0, top, 4_000_000) for top in (325, 100)]
         print("computing", flush=True)
         try:
-            tersolv.ternary(*points)
+            tersolv.ternary(*points, 0.1, 1.0)
             print("done")
         except KeyboardInterrupt:
             print("interrupted")
@@ -202,15 +171,11 @@ def test_ctrl_c_stops_a_long_call():
 
 def test_other_threads_run_while_points_are_computed():
     """The GIL is released during the calculation: a Python thread keeps ticking through a call."""
-    import threading
-    import time
-
     ticks, done = [], threading.Event()
 
     def tick():
-        while not done.is_set():
+        while not done.wait(0.001):
             ticks.append(time.perf_counter())
-            time.sleep(0.001)
 
     rng = np.random.default_rng(7)
     points = [rng.uniform(0, 325, 20000), rng.uniform(1, 100, 20000), 0.1, 1.0]
@@ -221,6 +186,5 @@ def test_other_threads_run_while_points_are_computed():
     end = time.perf_counter()
     done.set()
     ticker.join()
-    during = [t for t in ticks if start <= t <= end]
-    gaps = np.diff([start, *during, end])
+    gaps = np.diff([start, *(t for t in ticks if start <= t <= end), end])
     assert gaps.max() < (end - start) / 2, (gaps.max(), end - start)

@@ -15,9 +15,13 @@ from tersolv import validate as validation
 HEADER = "group,dataset,T_C,P_MPa,m_NaCl,quantity,value,unit,provenance,note\n"
 
 
-def write(tmp_path, rows, header=HEADER):
+def text(*rows, header=HEADER):
+    return (header + "".join(row + "\n" for row in rows)).encode()
+
+
+def write(tmp_path, content):
     path = tmp_path / "data.csv"
-    path.write_text(header + "".join(row + "\n" for row in rows), encoding="utf-8")
+    path.write_bytes(content)
     return path
 
 
@@ -39,7 +43,7 @@ MAPPINGS = [
 
 
 def test_each_quantity_is_compared_with_the_model_value_at_its_state(tmp_path):
-    points = validation.read_measurements(write(tmp_path, [row for row, *_ in MAPPINGS]))
+    points = validation.read_measurements(write(tmp_path, text(*(row for row, *_ in MAPPINGS))))
     for c, (row, layout, T, P, m, key, measured) in zip(validation.compare(points), MAPPINGS):
         expected = (tersolv.components(T, P) if layout == "components" else tersolv.ternary(T, P, 0.0, m))[key]
         assert c.model == pytest.approx(float(expected), rel=1e-15), row
@@ -64,35 +68,25 @@ BAD_ROWS = [
 ]
 
 
-def test_every_bad_row_is_named_by_its_line(tmp_path):
-    good = "w,A,25,1,0,x(H2S) liquid,0.02,mole fraction,,"
-    rows = [good, '"w","A","25","1","0","x(H2S) liquid","0.02","mole fraction","a note\nof two lines",""']
-    rows += [bad for bad, _ in BAD_ROWS]
-    with pytest.raises(validation.BadRows) as caught:
-        validation.read_measurements(write(tmp_path, rows))
-    # The header is line 1, the good rows lines 2 and 3-4: the bad rows begin at line 5.
-    assert [line for line, _ in caught.value.rows] == list(range(5, 5 + len(BAD_ROWS)))
-    for (line, message), (row, expected) in zip(caught.value.rows, BAD_ROWS):
-        assert expected in message, row
-        assert f"data.csv, line {line}: {message}" in str(caught.value)
-
-
-# Files that are not readable CSV text: where it goes wrong is named, and no row after it is taken.
+GOOD = "w,A,25,1,0,x(H2S) liquid,0.02,mole fraction,,"
+# Files that cannot be read, and each (line, message): every bad row is named (the header is line 1, the good
+# rows lines 2 and 3-4), a file that is not readable CSV text where it goes wrong, no row after it taken.
 BAD_FILES = [
-    (HEADER.encode() + b"w,A,25,1,0,x(H2S) liquid,0.02,mole fraction,caf\xe9,\n", 2, "byte 0xe9 is not UTF-8"),
-    (HEADER.encode() + b'w,A,25,1,0,x(H2S) liquid,0.02,mole fraction,"open,\nw,A,25,1,0,x(H2S) liquid,0.02,'
-     b"mole fraction,,\n", 2, "a quote left open?"),
-    (b"T_C,P_MPa,value\n25,1,0.02\n", 1, "the header lacks the column(s) group, dataset, m_NaCl"),
+    (text(GOOD, '"w","A","25","1","0","x(H2S) liquid","0.02","mole fraction","a note\nof two lines",""',
+          *(row for row, _ in BAD_ROWS)), [(5 + i, message) for i, (_, message) in enumerate(BAD_ROWS)]),
+    (text() + b"w,A,25,1,0,x(H2S) liquid,0.02,mole fraction,caf\xe9,\n", [(2, "byte 0xe9 is not UTF-8")]),
+    (text('w,A,25,1,0,x(H2S) liquid,0.02,mole fraction,"open,', GOOD), [(2, "a quote left open?")]),
+    (text("25,1,0.02", header="T_C,P_MPa,value\n"), [(1, "the header lacks the column(s) group, dataset, m_NaCl")]),
 ]
 
 
-@pytest.mark.parametrize("content, line, expected", BAD_FILES)
-def test_a_file_that_is_not_readable_csv_is_refused_at_its_line(tmp_path, content, line, expected):
-    path = tmp_path / "data.csv"
-    path.write_bytes(content)
+@pytest.mark.parametrize("content, expected", BAD_FILES, ids=["bad rows", "not UTF-8", "open quote", "header"])
+def test_rows_that_cannot_be_read_are_named_by_their_line(tmp_path, content, expected):
     with pytest.raises(validation.BadRows) as caught:
-        validation.read_measurements(path)
-    assert len(caught.value.rows) == 1 and caught.value.rows[0][0] == line and expected in caught.value.rows[0][1]
+        validation.read_measurements(write(tmp_path, content))
+    assert [line for line, _ in caught.value.rows] == [line for line, _ in expected]
+    for (line, message), (_, part) in zip(caught.value.rows, expected):
+        assert part in message and f"data.csv, line {line}: {message}" in str(caught.value), part
 
 
 def test_statistics_flagged_rows_and_points_without_a_deviation(tmp_path):
@@ -106,7 +100,7 @@ def test_statistics_flagged_rows_and_points_without_a_deviation(tmp_path):
         "a,T,25,0.1,1,osmotic coefficient φ,0.9,1,,",
         "a,T,25,0.1,1,mean activity coeff. γ±,0.6,1,,",
     ]
-    comparisons = validation.compare(validation.read_measurements(write(tmp_path, rows)))
+    comparisons = validation.compare(validation.read_measurements(write(tmp_path, text(*rows))))
     kept, flagged = validation.summarise(comparisons)
     assert list(kept) == ["d/S", "w/T", "a/T/phi", "a/T/gamma"]
     deviations = [c.deviation for c in comparisons[:3]]
@@ -129,9 +123,9 @@ def run_validate(*args):
                           capture_output=True, text=True, env=env, check=False)
 
 
-def test_validate_prints_and_writes_the_report(tmp_path):
-    data = write(tmp_path, ["h2s_in_water,LM77,30.05,1.6595,0,x(H2S) liquid,0.02453,mole fraction,,",
-                            "nacl_density,PPB84,25,0.1,1,density ρ,1036.23,kg/m3,,"])
+def test_validate_prints_and_writes_the_report_and_refuses_bad_rows(tmp_path):
+    good = "h2s_in_water,LM77,30.05,1.6595,0,x(H2S) liquid,0.02453,mole fraction,,"
+    data = write(tmp_path, text(good, "nacl_density,PPB84,25,0.1,1,density ρ,1036.23,kg/m3,,"))
     done = run_validate(data, "-o", tmp_path / "report.md")
     assert done.returncode == 0, done.stderr
     assert (tmp_path / "report.md").read_text(encoding="utf-8") == done.stdout
@@ -140,13 +134,9 @@ def test_validate_prints_and_writes_the_report(tmp_path):
     report = json.loads((tmp_path / "report.json").read_text(encoding="utf-8"))
     assert report["statistics"]["nacl_density/PPB84"]["n"] == 1
     assert [p["line"] for p in report["points"]] == [2, 3] and report["points"][1]["compared_as"] == pytest.approx(1.03623)
-
-
-def test_validate_names_bad_rows_and_computes_nothing(tmp_path):
-    data = write(tmp_path, ["h2s_in_water,LM77,30.05,1.6595,0,x(H2S) liquid,0.02453,mole fraction,,",
-                            "h2s_in_water,LM77,30.05,1.9005,0,x(H2S) liquid,0,02806,mole fraction,,"])
-    done = run_validate(data, "-o", tmp_path / "report.md")
-    assert done.returncode == 3
-    assert "data.csv, line 3: " in done.stderr and done.stdout == ""
-    assert not (tmp_path / "report.md").exists()
+    # a bad row (a decimal comma): named, nothing computed, no report written
+    data = write(tmp_path, text(good, "h2s_in_water,LM77,30.05,1.9005,0,x(H2S) liquid,0,02806,mole fraction,,"))
+    done = run_validate(data, "-o", tmp_path / "bad.md")
+    assert (done.returncode, done.stdout) == (3, "") and "data.csv, line 3: " in done.stderr
+    assert not (tmp_path / "bad.md").exists()
     assert run_validate(tmp_path / "absent.csv").returncode == 5
