@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "link/memory/memory.h"
 #include "shell/shell.h"
 
@@ -58,17 +56,13 @@ struct ScriptedPrompter : Prompter {
   }
   std::optional<std::string> ChooseFile(const FileRequest& request) override {
     requests.push_back(request);
-    if (answers.empty()) return std::nullopt;  // the user cancels
-    auto answer = answers.front();
-    answers.pop_front();
+    std::optional<std::string> answer;  // none left: the user cancels
+    if (!answers.empty()) { answer = answers.front(); answers.pop_front(); }
     return answer;
   }
   void ProcessEvents() override {
     ++processed;
     if (onProcess) onProcess();
-  }
-  bool Shown(const std::string& text) const {
-    return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.second == text; });
   }
   std::string Last() const { return messages.empty() ? "" : messages.back().second; }
 };
