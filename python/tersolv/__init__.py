@@ -28,6 +28,7 @@ where the sheet leaves a cell empty or writes "not found". ``message`` is the
 sheet's text of the status, the run-time error's text, or "" for a fine point.
 """
 
+import operator
 import os
 
 import numpy as np
@@ -78,6 +79,14 @@ def _pressure(P):
     return values, saturation
 
 
+def _threads(threads):
+    """The thread count for the module: a whole number >= 0 (0: one per core)."""
+    count = operator.index(threads)
+    if count < 0:
+        raise ValueError(f"threads must be 0 (one per core) or more, not {count}")
+    return min(count, 1 << 16)  # the driver never uses more threads than blocks of points anyway
+
+
 def _evaluate(kind, T, P, molalities, extended_range, threads):
     P, saturation = _pressure(P)
     arrays = np.broadcast_arrays(np.asarray(T, dtype=np.float64), P, saturation,
@@ -86,7 +95,7 @@ def _evaluate(kind, T, P, molalities, extended_range, threads):
     flat = [np.ascontiguousarray(a).ravel() for a in arrays]
     T, P, saturation = flat[:3]
     m_h2s, m_nacl = flat[3:] if kind == _TERNARY else (T[:0], T[:0])
-    result = _tersolv.evaluate(kind, T, P, saturation, m_h2s, m_nacl, bool(extended_range), int(threads))
+    result = _tersolv.evaluate(kind, T, P, saturation, m_h2s, m_nacl, bool(extended_range), _threads(threads))
     return {key: value.reshape(shape) for key, value in result.items()}
 
 
@@ -216,7 +225,7 @@ def calc(path, *, sheet=None, output=None, extended_range=False, threads=0):
     failing one saved) or WorkbookError.
     """
     outcome = _tersolv.calc_file(os.fspath(path), sheet or "", os.fspath(output) if output else "",
-                                 bool(extended_range), int(threads))
+                                 bool(extended_range), _threads(threads))
     result, message = outcome["result"], outcome["message"]
     if result in ("open error", "no such file"):
         raise WorkbookError(f"{os.fspath(path)}: {message}")

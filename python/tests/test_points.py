@@ -126,6 +126,9 @@ def test_thread_counts_agree_bit_for_bit():
     for threads in (0, 3):
         many = tersolv.ternary(*points, threads=threads)
         assert all(identical(one[key], many[key]) for key in one), threads
+    for bad, error in ((-1, ValueError), (1.5, TypeError)):
+        with pytest.raises(error, match="threads|integer"):
+            tersolv.components(25.0, 1.0, threads=bad)
 
 
 def test_broadcasting_and_scalars():
