@@ -117,9 +117,10 @@ ResidualDerivatives EvaluateResidual(const TauFactors& tf, double delta, NonAnal
     const double d = t.D;
     const double cd = t.C * dp[c];
     const double base = tf.Exponential[i] * dp[static_cast<std::size_t>(t.D)] * ec[c];
-    phiPart[(i + 1) % 2] += base;
-    sdPart[(i + 1) % 2] += base * (d - cd);
-    sddPart[(i + 1) % 2] += base * ((d - cd) * (d - 1.0 - cd) - t.C * cd);
+    const std::size_t part = (coef::kPolynomial.size() + i) % 2;  // the alternation goes on from terms 1-7
+    phiPart[part] += base;
+    sdPart[part] += base * (d - cd);
+    sddPart[part] += base * ((d - cd) * (d - 1.0 - cd) - t.C * cd);
   }
   double phi = phiPart[0] + phiPart[1];
   double sd = sdPart[0] + sdPart[1];    // delta * phi_d of terms 1-54
